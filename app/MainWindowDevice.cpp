@@ -1,0 +1,3 @@
+#include "app/MainWindow.h"
+
+void MainWindow::WriteSettings() {}
