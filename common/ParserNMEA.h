@@ -1,0 +1,111 @@
+#pragma once
+
+#include "common/DeviceRecords.h"
+#include "common/FlarmRecords.h"
+#include "common/GnssRecords.h"
+#include "common/LxDataRecords.h"
+#include "common/LxRecords.h"
+
+#include <cstdint>
+
+namespace common {
+
+// What ParseNMEA recognised: 0 when the sentence was not taken, 1 to 26 for the kinds of sentence
+// (12 and 13 are never returned).
+typedef uint32_t SentenceCode;
+
+// Recognises a checksummed sentence by its identifier, runs its handler and keeps the latest values
+// of every kind of sentence it knows. The sentence buffer belongs to the framer: fields are
+// NUL-terminated texts inside it, valid only during one ParseNMEA call.
+class ParserNMEA {
+public:
+    ParserNMEA();
+    virtual ~ParserNMEA();
+
+    virtual SentenceCode ParseNMEA(const char* pcSentence, const uint8_t* pbyFieldStart, uint8_t byFieldCount);
+
+    // Text of field byIndex of the current sentence; a field that the sentence lacks reads as "".
+    const char* GetField(uint8_t byIndex) const;
+
+    // An NMEA latitude (2 degree digits) or longitude (3) in radians, without the hemisphere's sign.
+    float ParseCoordinate(const char* pszText, uint8_t byDegDigits) const;
+
+    bool bDebug;
+    const char* pcSentence;
+    const uint8_t* pbyFieldStart;
+    uint8_t byFieldCount;
+    uint32_t uiLastSentenceMs;
+
+    // GNSS receiver records.
+    RmcData rmc;
+    FixData gga;
+    FixData gns;
+    GsaData gsa;
+    SatelliteTable gsvGps;
+    SatelliteTable gsvGalileo;
+    SatelliteTable gsvGlonass;
+
+    // FLARM records.
+    FlarmStatus flarmStatus;
+    FlarmTarget flarmTarget;
+    FlarmConfig flarmConfig;
+    FlarmError flarmError;
+    char szPflalText[82 + 1] = {}; // field 1 of the last PFLAL, terminated
+    FlarmProgress flarmProgress;
+
+    // LX and other instrument records.
+    LxWp0Data lxwp0;
+    C302Data c302;
+    PcaidData pcaid;
+    float fPressureAltitude = 0.0f;
+    uint8_t byLxgrbFlags = 0;
+    // Rates of LXWP0 to LXWP3 until a PFLX0 names them; LXWP3 starts at 59, not 60.
+    uint8_t abyLxwpRate[4] = {1, 60, 5, 59};
+    Pflx2Data pflx2;
+    RpylData rpyl;
+
+    // LX data record.
+    LxdtData lxdt;
+
+    DeviceRequest request;
+    DeviceInfo info;
+    DeviceSettings settings;
+    LogbookEntry logbook;
+
+private:
+    void PrintDebugTrace() const;
+
+    // GNSS receiver handlers.
+    bool ParseRMC();
+    bool ParseGGA();
+    bool ParseGSA();
+    // byConstellation: 0 GPS, 4 GLONASS, 8 Galileo; 2 (mixed GNGSV) is refused.
+    bool ParseGSV(uint8_t byConstellation);
+    bool ParseGNS();
+
+    // FLARM handlers; PFLAL and PFLAQ are stored by ParseNMEA itself.
+    bool ParsePFLAU();
+    bool ParsePFLAA();
+    bool ParsePFLAC();
+    bool ParsePFLAE();
+
+    // LX and other instrument handlers.
+    void ParseLXWP0();
+    bool ParseC302();
+    bool ParsePCAID();
+    bool ParsePGRMZ();
+    void ParseLXGRB();
+    bool ParsePFLX0();
+    void ParsePFLX2();
+    void ParseRPYL();
+
+    // LX data handler.
+    bool ParseLXDT();
+
+    bool ParseDeviceRequest();
+    bool ParseDeviceInfo();
+    bool ParseDeviceSettings();
+    bool ParseLogbookEntry();
+};
+
+} // namespace common
