@@ -1,0 +1,214 @@
+#pragma once
+
+#include "sim/SimLogbook.h"
+#include "sim/SimWire.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+class QSocketNotifier;
+class QTimer;
+
+// What the instrument tells about itself in VNINFO2.
+struct SimIdentity {
+    QByteArray baModel = "Tovak_2";
+    QByteArray baProduced = "A7";
+    uint32_t uiSerial = 512;
+    uint32_t uiFwMajor = 1;
+    uint32_t uiFwMinor = 4;
+    uint32_t uiFwBuild = 7;
+    QByteArray baHwVersion = "2.0"; // sent as written
+};
+
+// The settings as the instrument stores them, that is already brought into its ranges.
+struct SimSettings {
+    int iTELevel = 80;           // percent, -10 to 120
+    int iVarioFilterTenths = 15; // tenths of a second, 5 to 100
+    int iServoTrigger = 50;      // percent, 0 to 100
+    int iServoChannel = -1;      // -1 for none, up to 24
+    uint32_t uiPairKey = 0;      // up to 999999
+    int iTelemetry = 1;          // index into the model's protocol list
+};
+
+// A simulated instrument behind a pseudo-terminal. It runs in the caller's event loop: notifiers on the
+// master side and single-shot timers, no threads. The tool opens DevicePath() as its serial port.
+// Sources: the line and its output queue (SimInstrument.cpp), the sentences it answers
+// (SimInstrumentRequests.cpp) and the firmware update mode (SimInstrumentUpdate.cpp).
+class SimInstrument : public QObject {
+    Q_OBJECT
+
+public:
+    enum class PartFault {
+        Stall,     // half of the part is sent, then nothing
+        StrayByte, // a stray line end goes out before the part
+        Unplug,    // the line is closed instead of answering
+    };
+
+    explicit SimInstrument(QObject* pParent = nullptr);
+    ~SimInstrument() override;
+
+    // The line. A link path set before Open() is kept pointing at the current pseudo-terminal, so that
+    // the tool finds the instrument under the same name after Replug().
+    void SetLinkPath(const QString& sPath) { sLinkPath = sPath; }
+    bool Open();
+    void Close();
+    void Unplug(); // the cable pulled: the pseudo-terminal goes away and LineClosed() is emitted
+    bool Replug() { return Open(); }
+    bool IsPlugged() const { return iMasterFd >= 0; }
+    QString DevicePath() const { return sLinkPath.isEmpty() ? sSlavePath : sLinkPath; }
+    QString SlavePath() const { return sSlavePath; }
+
+    // Identity and settings.
+    void SetIdentity(const SimIdentity& identityNew) { identity = identityNew; }
+    const SimIdentity& Identity() const { return identity; }
+    void SetSettings(const SimSettings& settingsNew) { settings = settingsNew; }
+    const SimSettings& Settings() const { return settings; }
+
+    // Logbook. AddFlight generates IGC content of exactly uiSize bytes; a packed time of 0 and a
+    // daily number of 0 choose a date and number from the flight's position. Both return the index.
+    int AddFlight(uint32_t uiSize, uint32_t uiPackedTime = 0, uint16_t uiDailyNr = 0);
+    int AddFlight(const sim::SimFlight& flight);
+    void ClearLogbook() { aFlights.clear(); }
+    int FlightCount() const { return aFlights.size(); }
+    const sim::SimFlight& Flight(int iIndex) const { return aFlights.at(iIndex); }
+
+    // Firmware update. The instrument learns the number of chunks from the header that it fetches
+    // (MakeUpdateHeader's layout), or from SetUpdateChunkCount when that is 0 or more.
+    static constexpr int kUpdateHeaderSize = 128;
+    static constexpr int kUpdateChunkSize = 512;
+    static QByteArray MakeUpdateHeader(uint32_t uiImageSize);
+    void SetUpdateChunkCount(int iChunks) { iChunkCountSet = iChunks; }
+    bool IsUpdating() const { return eUpdateStage != UpdateOff; }
+    // Header and chunks received so far, in file order; a finished update holds the whole image.
+    const QByteArray& UpdateImage() const { return baUpdateImage; }
+    int UpdateCrcErrors() const { return iUpdateCrcErrors; }
+
+    // Fault knobs.
+    void SetSilent(bool bOn) { bSilent = bOn; }
+    void SetReplyDelayMs(int iMs) { iDelayMs = qMax(0, iMs); }
+    void SetSplitWrites(int iPieces, int iGapMs = 10);
+    void SetNoise(bool bOn) { bNoise = bOn; }
+    void SetBadChecksums(bool bOn) { bBadChecksums = bOn; }
+    // The next iTimes sentences with exactly this body are received but not acted on.
+    void LoseRequest(const QByteArray& baBody, int iTimes = 1);
+    // The next iTimes requests for flight part iPart, of any flight, go wrong this way.
+    void SetPartFault(PartFault eFault, int iPart, int iTimes = 1);
+    // The line is closed when the update would ask for this chunk; -1 turns it off.
+    void SetUnplugAtChunk(int iChunk) { iUnplugAtChunk = iChunk; }
+
+    // Traffic seen: every sentence with a good checksum, as its body without "$" and checksum.
+    const QList<QByteArray>& ReceivedSentences() const { return aReceived; }
+    int RequestCount(const QByteArray& baBody) const { return aReceived.count(baBody); }
+    int BadSentenceCount() const { return iBadSentences; }
+    void ClearLog();
+
+signals:
+    void RequestReceived(const QByteArray& baBody);
+    void LineClosed();
+    void UpdateFinished(bool bComplete);
+
+private slots:
+    void ReadLine();
+    void WritePending();
+    void ResumeReading();
+    void UpdateTimerFired();
+
+private:
+    enum UpdateStage {
+        UpdateOff,     // normal operation, sentences are answered
+        UpdateBooting, // VNREQ,199 taken, the update loader is starting
+        UpdateHeader,  // the header was asked for
+        UpdateChunk,   // a chunk was asked for
+        UpdatePause,   // a block is being programmed; whatever arrives now is stray
+        UpdateResync,  // a chunk failed its CRC; waiting for the line to fall quiet before asking again
+    };
+
+    struct Pending {
+        qint64 iDueMs;
+        QByteArray baBytes;
+    };
+    struct Fault {
+        int iPart = -1;
+        int iTimes = 0;
+    };
+    struct LostRequest {
+        QByteArray baBody;
+        int iTimes;
+    };
+
+    // Line and output queue.
+    void ShutLine(bool bNotify);
+    void ReceiveByte(uint8_t byChar);
+    void Send(const QByteArray& baBytes, bool bReply);
+    void SendSentence(const char* pcBody);
+    void SendLoaderSentence(const char* pcBody);
+    QByteArray Noise();
+    QByteArray Garbled(const char* pcBody) const;
+
+    // Sentences.
+    void HandleSentence(const char* pcBody);
+    bool TakeLostRequest(const QByteArray& baBody);
+    bool TakePartFault(PartFault eFault, int64_t iPart);
+    bool IsModel(const char* pcPrefix) const;
+    void SendIdentity();
+    void SendSettings();
+    void StoreSettings(const sim::SentenceFields& fields);
+    void SendLogbookRow(int64_t iRow);
+    void SendFlightPart(int64_t iFlight, int64_t iPart);
+
+    // Firmware update.
+    void EnterUpdate();
+    void EndUpdate(bool bComplete, bool bNotify = true);
+    void RequestHeader();
+    void RequestChunk();
+    void UpdateByte(uint8_t byChar);
+    void HeaderComplete();
+    void ChunkComplete();
+    void WithdrawUnread();
+
+    QString sLinkPath;
+    QString sSlavePath;
+    int iMasterFd = -1;
+    int iSlaveFd = -1; // kept open so that the master never sees a hang-up while the tool's port is closed
+    QSocketNotifier* pReadNotifier = nullptr;
+    QSocketNotifier* pWriteNotifier = nullptr;
+    QTimer* pOutTimer;
+    QTimer* pReadRetryTimer;
+    QTimer* pUpdateTimer;
+    QElapsedTimer clock;
+    QList<Pending> aPending;
+    qint64 iLastDueMs = 0;
+
+    sim::SentenceReader reader;
+    SimIdentity identity;
+    SimSettings settings;
+    QList<sim::SimFlight> aFlights;
+
+    bool bSilent = false;
+    int iDelayMs = 0;
+    int iSplitPieces = 1;
+    int iSplitGapMs = 10;
+    bool bNoise = false;
+    bool bBadChecksums = false;
+    uint32_t uiNoiseSeed = 12345;
+    QList<LostRequest> aLost;
+    Fault aPartFaults[3];
+    int iUnplugAtChunk = -1;
+
+    QList<QByteArray> aReceived;
+    int iBadSentences = 0;
+
+    UpdateStage eUpdateStage = UpdateOff;
+    QByteArray baUpdateIn;
+    QByteArray baUpdateImage;
+    int iChunkCountSet = -1;
+    int iUpdateChunks = 0;
+    int iUpdateChunk = 0;
+    int iUpdateTries = 0;
+    int iUpdateCrcErrors = 0;
+};
