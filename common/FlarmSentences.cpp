@@ -114,8 +114,8 @@ bool ParserNMEA::ParsePFLAE() {
     CopyText(flarmError.szMessage, GetField(4));
     flarmError.uiTimeMs = uiNowMs;
     flarmError.bErrorHandled = 0;
-    fprintf(stderr, "Err: %u/0x%s, Sev: %i, Msg:%s\n", flarmError.uiErrorCode, GetField(3),
-            flarmError.iSeverity, flarmError.szMessage);
+    fprintf(stderr, "Err: %u/0x%s, Sev: %i, Msg:%s\n", static_cast<unsigned>(flarmError.uiErrorCode),
+            GetField(3), flarmError.iSeverity, flarmError.szMessage);
     return true;
 }
 
