@@ -28,7 +28,7 @@ float KnotsToMs(float fKnots) {
     return fKnots * 1.852f / 3.6f;
 }
 
-// The C302 sends climb rates in tenths of a knot, offset by 200 so that they never go negative.
+// The C302 sends climb rates in tenths of a knot around an offset of 200 for zero climb.
 float C302Climb(const char* pszField) {
     return KnotsToMs(IntMinus(pszField, 200) / 10.0f);
 }

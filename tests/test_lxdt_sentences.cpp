@@ -115,7 +115,6 @@ void TestLxdtSentences::Requests_data() {
     QTest::newRow("GET MC_BAL") << QByteArrayList{"$LXDT,GET,MC_BAL"} << QByteArray("2 1 |");
     QTest::newRow("GET TP 2") << QByteArrayList{"$LXDT,GET,TP,2"} << QByteArray("3 1 | 2");
     QTest::newRow("GET ZONE without index") << QByteArrayList{"$VNDT,GET,ZONE"} << QByteArray("4 0 | 0");
-    QTest::newRow("GET SC_VAR") << QByteArrayList{"$LXDT,GET,SC_VAR"} << QByteArray("9 1 |");
     QTest::newRow("GET NAVIGATE 5") << QByteArrayList{"$LXDT,GET,NAVIGATE,5"} << QByteArray("10 1 | 5");
     QTest::newRow("keywords match as prefixes")
         << QByteArrayList{"$LXDT,GETX,TPX,3"} << QByteArray("3 1 | 3");
