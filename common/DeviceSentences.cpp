@@ -17,9 +17,13 @@ template <size_t N> void CopyText(char (&szTarget)[N], const char* pszSource) {
 
 } // namespace
 
-void DeviceInfo::Clear() { *this = DeviceInfo(); }
+void DeviceInfo::Clear() {
+    *this = DeviceInfo();
+}
 
-void DeviceSettings::Clear() { *this = DeviceSettings(); }
+void DeviceSettings::Clear() {
+    *this = DeviceSettings();
+}
 
 bool ParserNMEA::ParseDeviceRequest() {
     request.uiCode = static_cast<uint16_t>(ParseInt(GetField(1), 0));

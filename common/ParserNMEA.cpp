@@ -73,7 +73,8 @@ SentenceCode ParserNMEA::ParseNMEA(const char* pcSentenceIn, const uint8_t* pbyF
         return ParseGSV(4) ? 4 : 0;
     if (IdIs(pszId, "GAGSV", 5))
         return ParseGSV(8) ? 4 : 0;
-    if (IdIs(pszId, "GNGNS", 5) || IdIs(pszId, "GPGNS", 5) || IdIs(pszId, "GLGNS", 5) || IdIs(pszId, "GBGNS", 5))
+    if (IdIs(pszId, "GNGNS", 5) || IdIs(pszId, "GPGNS", 5) || IdIs(pszId, "GLGNS", 5) ||
+        IdIs(pszId, "GBGNS", 5))
         return ParseGNS() ? 5 : 0;
     if (IdIs(pszId, "PFLAU", 5))
         return ParsePFLAU() ? 6 : 0;

@@ -22,7 +22,8 @@ public:
     ParserNMEA();
     virtual ~ParserNMEA();
 
-    virtual SentenceCode ParseNMEA(const char* pcSentence, const uint8_t* pbyFieldStart, uint8_t byFieldCount);
+    virtual SentenceCode ParseNMEA(const char* pcSentence, const uint8_t* pbyFieldStart,
+                                   uint8_t byFieldCount);
 
     // Text of field byIndex of the current sentence; a field that the sentence lacks reads as "".
     const char* GetField(uint8_t byIndex) const;

@@ -19,9 +19,13 @@ common::SentenceCode Feed(BasicNMEA& framer, const QByteArray& baBody) {
 }
 
 // The whole 16-byte text field, so that a missing terminator or stale bytes after it show.
-QByteArray Field16(const char (&szText)[16]) { return QByteArray(szText, 16); }
+QByteArray Field16(const char (&szText)[16]) {
+    return QByteArray(szText, 16);
+}
 
-QByteArray Padded(const QByteArray& baText) { return baText + QByteArray(16 - baText.size(), '\0'); }
+QByteArray Padded(const QByteArray& baText) {
+    return baText + QByteArray(16 - baText.size(), '\0');
+}
 
 } // namespace
 
@@ -51,20 +55,20 @@ void TestDeviceSentences::Info_data() {
 
     QTest::newRow("complete") << QByteArray("VNINFO2,Tovak_2,P17,1234,1,7,12,1.5") << Padded("Tovak_2")
                               << Padded("P17") << 1234u << 1 << 7 << 12 << 1.5f;
-    QTest::newRow("model only") << QByteArray("VNINFO2,Ulmar") << Padded("Ulmar") << Padded("") << 0u << 0 << 0
-                                << 0 << 0.0f;
-    QTest::newRow("firmware keeps low 8 bits") << QByteArray("VNINFO2,Pelko_2,A7,512,300,256,-1,2.0")
-                                               << Padded("Pelko_2") << Padded("A7") << 512u << 44 << 0 << 255
-                                               << 2.0f;
+    QTest::newRow("model only") << QByteArray("VNINFO2,Ulmar") << Padded("Ulmar") << Padded("") << 0u << 0
+                                << 0 << 0 << 0.0f;
+    QTest::newRow("firmware keeps low 8 bits")
+        << QByteArray("VNINFO2,Pelko_2,A7,512,300,256,-1,2.0") << Padded("Pelko_2") << Padded("A7") << 512u
+        << 44 << 0 << 255 << 2.0f;
     QTest::newRow("serial above 2^31") << QByteArray("VNINFO2,Tovak_2,,4294967295") << Padded("Tovak_2")
                                        << Padded("") << 4294967295u << 0 << 0 << 0 << 0.0f;
     // Overlong texts keep 15 characters and their terminator.
-    QTest::newRow("16-character texts") << QByteArray("VNINFO2,Tovak_2_ABCDEFGHI,0123456789ABCDEF,1")
-                                        << QByteArray("Tovak_2_ABCDEFG\0", 16)
-                                        << QByteArray("0123456789ABCDE\0", 16) << 1u << 0 << 0 << 0 << 0.0f;
+    QTest::newRow("16-character texts")
+        << QByteArray("VNINFO2,Tovak_2_ABCDEFGHI,0123456789ABCDEF,1") << QByteArray("Tovak_2_ABCDEFG\0", 16)
+        << QByteArray("0123456789ABCDE\0", 16) << 1u << 0 << 0 << 0 << 0.0f;
     QTest::newRow("fields beyond the seventh ignored")
-        << QByteArray("VNINFO2,Tovak_2,A7,512,1,4,7,2.0,extra,fields") << Padded("Tovak_2") << Padded("A7") << 512u
-        << 1 << 4 << 7 << 2.0f;
+        << QByteArray("VNINFO2,Tovak_2,A7,512,1,4,7,2.0,extra,fields") << Padded("Tovak_2") << Padded("A7")
+        << 512u << 1 << 4 << 7 << 2.0f;
 }
 
 void TestDeviceSentences::Info() {
@@ -93,12 +97,13 @@ void TestDeviceSentences::Settings_data() {
     QTest::addColumn<uint>("uiPairKey");
     QTest::addColumn<int>("iTelemetry");
 
-    QTest::newRow("long form") << QByteArray("VNSET2,20,1.5,30,4,123456,2") << 20 << 1.5f << 30 << 4 << 123456u << 2;
+    QTest::newRow("long form") << QByteArray("VNSET2,20,1.5,30,4,123456,2") << 20 << 1.5f << 30 << 4
+                               << 123456u << 2;
     QTest::newRow("negatives") << QByteArray("VNSET2,-5,0.5,0,-1,0,0") << -5 << 0.5f << 0 << -1 << 0u << 0;
     QTest::newRow("servo channel sent as unsigned -1")
         << QByteArray("VNSET2,0,10.0,100,4294967295,999999,4") << 0 << 10.0f << 100 << -1 << 999999u << 4;
-    QTest::newRow("short form fills by position") << QByteArray("VNSET2,4242,3") << int(int8_t(4242 & 0xFF)) << 3.0f
-                                                  << 0 << 0 << 0u << 0;
+    QTest::newRow("short form fills by position")
+        << QByteArray("VNSET2,4242,3") << int(int8_t(4242 & 0xFF)) << 3.0f << 0 << 0 << 0u << 0;
     QTest::newRow("empty") << QByteArray("VNSET2") << 0 << 0.0f << 0 << 0 << 0u << 0;
 }
 
@@ -122,15 +127,19 @@ void TestDeviceSentences::Request_data() {
     QTest::addColumn<QList<uint>>("args");
 
     // Every request follows "VNREQ,9,1,2,3,4,5,6,7,8,9,10": arguments not reached keep those values.
-    QTest::newRow("chunk request") << QByteArray("VNREQ,201,5") << 201u << QList<uint>{5, 0, 3, 4, 5, 6, 7, 8, 9, 10};
-    QTest::newRow("header request") << QByteArray("VNREQ,200") << 200u << QList<uint>{0, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    QTest::newRow("code only, no comma") << QByteArray("VNREQ") << 0u << QList<uint>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    QTest::newRow("chunk request") << QByteArray("VNREQ,201,5") << 201u
+                                   << QList<uint>{5, 0, 3, 4, 5, 6, 7, 8, 9, 10};
+    QTest::newRow("header request") << QByteArray("VNREQ,200") << 200u
+                                    << QList<uint>{0, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    QTest::newRow("code only, no comma")
+        << QByteArray("VNREQ") << 0u << QList<uint>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     QTest::newRow("low 16 bits") << QByteArray("VNREQ,65737,70000") << 201u
                                  << QList<uint>{4464, 0, 3, 4, 5, 6, 7, 8, 9, 10};
     QTest::newRow("ten arguments") << QByteArray("VNREQ,50,11,12,13,14,15,16,17,18,19,20") << 50u
                                    << QList<uint>{11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
-    QTest::newRow("beyond ten arguments dropped") << QByteArray("VNREQ,50,11,12,13,14,15,16,17,18,19,20,21,22,23")
-                                                  << 50u << QList<uint>{11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+    QTest::newRow("beyond ten arguments dropped")
+        << QByteArray("VNREQ,50,11,12,13,14,15,16,17,18,19,20,21,22,23") << 50u
+        << QList<uint>{11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
 }
 
 void TestDeviceSentences::Request() {

@@ -94,7 +94,8 @@ void TestDispatcher::StampsParseTime() {
     BasicNMEA framer;
     // Ten seconds before construction, modulo a day's wrap of the 32-bit stamp.
     const uint32_t uiSinceConstruction = common::TimeOfDayMs() - framer.parser.uiLastSentenceMs;
-    QVERIFY2(uiSinceConstruction >= 10000 && uiSinceConstruction < 11000, qPrintable(QString::number(uiSinceConstruction)));
+    QVERIFY2(uiSinceConstruction >= 10000 && uiSinceConstruction < 11000,
+             qPrintable(QString::number(uiSinceConstruction)));
 
     const uint32_t uiBefore = common::TimeOfDayMs();
     Dispatch(framer, "XYZZY");

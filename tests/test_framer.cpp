@@ -37,7 +37,9 @@ QByteArray Feed(RecordingFramer& framer, const QByteArray& baBytes) {
 }
 
 // A body of exactly iChars characters, "VNX" followed by filler.
-QByteArray BodyOfLength(int iChars) { return QByteArray("VNX").append(QByteArray(iChars - 3, 'a')); }
+QByteArray BodyOfLength(int iChars) {
+    return QByteArray("VNX").append(QByteArray(iChars - 3, 'a'));
+}
 
 } // namespace
 
@@ -62,9 +64,8 @@ void TestFramer::Frames_data() {
     QTest::newRow("plain sentence") << baReq << QStringList{"$VNREQ|0"} << QByteArray();
     QTest::newRow("noise before, CR LF after")
         << QByteArray("\r\nxyz\x01\xff").append(baReq) << QStringList{"$VNREQ|0"} << QByteArray();
-    QTest::newRow("two sentences in one read")
-        << WithChecksum("VNREQ,0") + WithChecksum("VNREQ,1") << QStringList{"$VNREQ|0", "$VNREQ|1"}
-        << QByteArray();
+    QTest::newRow("two sentences in one read") << WithChecksum("VNREQ,0") + WithChecksum("VNREQ,1")
+                                               << QStringList{"$VNREQ|0", "$VNREQ|1"} << QByteArray();
     QTest::newRow("bang start") << WithChecksum("VNREQ,0", '!') << QStringList{"!VNREQ|0"} << QByteArray();
     QTest::newRow("dollar mid-sentence restarts")
         << QByteArray("$VNINFO2,Tov").append(baReq) << QStringList{"$VNREQ|0"} << QByteArray();
@@ -73,8 +74,7 @@ void TestFramer::Frames_data() {
     QTest::newRow("lower-case checksum digits")
         << QByteArray("$abc*60$abc*6a$aJ*2b") << QStringList{"$abc", "$aJ"}
         << QByteArray("NMEA CRC error 106-96.\n");
-    QTest::newRow("empty fields")
-        << WithChecksum("VNREQ,,,") << QStringList{"$VNREQ|||"} << QByteArray();
+    QTest::newRow("empty fields") << WithChecksum("VNREQ,,,") << QStringList{"$VNREQ|||"} << QByteArray();
     QTest::newRow("only the start character") << QByteArray("$*00") << QStringList{"$"} << QByteArray();
     QTest::newRow("bad checksum: received then computed")
         << QByteArray("$abc*61\r\n") << QStringList{} << QByteArray("NMEA CRC error 97-96.\n");
@@ -87,17 +87,17 @@ void TestFramer::Frames_data() {
     QTest::newRow("NUL in the body ends its field early")
         << QByteArray("$ab\0c*60", 8) << QStringList{"$ab"} << QByteArray();
 
-    QTest::newRow("118 body characters") << WithChecksum(BodyOfLength(118))
-                                         << QStringList{"$" + QString(BodyOfLength(118))} << QByteArray();
-    QTest::newRow("119 body characters")
-        << WithChecksum(BodyOfLength(119)) + baReq << QStringList{"$VNREQ|0"} << QByteArray("NMEA size error.\n");
+    QTest::newRow("118 body characters")
+        << WithChecksum(BodyOfLength(118)) << QStringList{"$" + QString(BodyOfLength(118))} << QByteArray();
+    QTest::newRow("119 body characters") << WithChecksum(BodyOfLength(119)) + baReq << QStringList{"$VNREQ|0"}
+                                         << QByteArray("NMEA size error.\n");
 
     const QByteArray baCommas23 = "VNX" + QByteArray(23, ',');
     QStringList fields24{"$VNX"};
     for (int i = 0; i < 23; ++i)
         fields24 << QString();
-    QTest::newRow("23 commas, 24 fields") << WithChecksum(baCommas23) << QStringList{fields24.join('|')}
-                                          << QByteArray();
+    QTest::newRow("23 commas, 24 fields")
+        << WithChecksum(baCommas23) << QStringList{fields24.join('|')} << QByteArray();
     QTest::newRow("24th comma drops the rest of the line")
         << WithChecksum(baCommas23 + ",x") + baReq << QStringList{"$VNREQ|0"}
         << QByteArray("NMEA field count error\n");
@@ -153,7 +153,8 @@ void TestFramer::AppendChecksum_data() {
     QTest::newRow("empty stays empty") << QByteArray() << QByteArray();
     QTest::newRow("start character only") << QByteArray("$") << QByteArray("$*00\r\n");
     QTest::newRow("abc") << QByteArray("$abc") << QByteArray("$abc*60\r\n");
-    QTest::newRow("start character is skipped whatever it is") << QByteArray("Xabc") << QByteArray("Xabc*60\r\n");
+    QTest::newRow("start character is skipped whatever it is")
+        << QByteArray("Xabc") << QByteArray("Xabc*60\r\n");
     QTest::newRow("identity request") << QByteArray("$VNREQ,0") << QByteArray("$VNREQ,0*42\r\n");
     QTest::newRow("upper-case digits") << QByteArray("$VNREQ,39") << QByteArray("$VNREQ,39*78\r\n");
 }
