@@ -39,6 +39,11 @@ void TestDispatcher::Codes_data() {
     QTest::addColumn<QByteArray>("baBody");
     QTest::addColumn<uint>("uiCode");
 
+    // Each identifier text of a row reaches the row's handler, also with characters after it.
+    QTest::newRow("GNRMC") << QByteArray("GNRMC,120000,A,4807.038,N,01131.000,E,0,0,170524,,,A") << 1u;
+    QTest::newRow("GPRMCX") << QByteArray("GPRMCX,120000,A,4807.038,N,01131.000,E,0,0,170524,,,A") << 1u;
+    QTest::newRow("GPGSV") << QByteArray("GPGSV,1,1,00") << 4u;
+    QTest::newRow("GAGSV") << QByteArray("GAGSV,1,1,00") << 4u;
     QTest::newRow("PFLAL always") << QByteArray("PFLAL,anything") << 10u;
     QTest::newRow("PFLAQ always") << QByteArray("PFLAQ,OBST,50") << 11u;
     QTest::newRow("LXWP0 always, even empty") << QByteArray("LXWP0") << 14u;
