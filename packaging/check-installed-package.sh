@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it with apt-get as a user would, and starts the installed tool headless,
+# away from the source tree and with a bare environment, so that it can only run from the installed files.
+# It must still be running after a few seconds. A crash, an unresolved library, a build path or RPATH in a
+# program, or a package without its computed Qt dependencies fails. A package installed here is removed again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SOURCE_DIR=$PWD
+SECONDS_UP=4
+
+fail() {
+    printf 'check-installed-package: %b\n' "$*" >&2
+    exit 1
+}
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+./vornik package
+
+shopt -s nullglob
+debs=("$SOURCE_DIR"/build/package/*.deb)
+[ ${#debs[@]} -eq 1 ] || fail "expected one package in build/package/, found ${#debs[@]}"
+DEB=${debs[0]}
+PKG=$(dpkg-deb -f "$DEB" Package)
+
+echo "== $(basename "$DEB") =="
+dpkg-deb -f "$DEB" Package Version Maintainer Depends
+# Without shlibdeps the package would install on a machine that lacks Qt and fail only when started.
+depends=$(dpkg-deb -f "$DEB" Depends)
+grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends does not name the Qt libraries"
+
+files=$(dpkg-deb -c "$DEB" | awk '{print $6}' | grep -v '/$')
+for f in ./usr/bin/vornik-tool ./usr/bin/vornik-sim ./usr/share/applications/vornik-tool.desktop \
+    ./usr/share/icons/hicolor/scalable/apps/vornik-tool.svg; do
+    grep -qxF "$f" <<<"$files" || fail "the package lacks $f"
+done
+# Libraries and test programs stay in the build tree.
+stray=$(grep -vE '^\./usr/(bin|share/(applications|icons|doc|man))/' <<<"$files" || true)
+[ -z "$stray" ] || fail "files outside the program, menu and icon folders:\n$stray"
+
+was_installed=no
+status_before=$(dpkg-query -W -f='${Status}' "$PKG" 2>/dev/null || true)
+[ "$status_before" = "install ok installed" ] && was_installed=yes
+run_dir=$(mktemp -d)
+tool_pid=
+cleanup() {
+    if [ -n "$tool_pid" ]; then kill -KILL "$tool_pid" 2>/dev/null || true; fi
+    cd "$SOURCE_DIR"
+    rm -rf "$run_dir"
+    if [ "$was_installed" = no ]; then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$PKG" >/dev/null || true
+    fi
+}
+trap cleanup EXIT
+
+# --reinstall: the same version may already be installed from an earlier build.
+install_deb() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --reinstall "$DEB" >"$run_dir/apt.log" 2>&1
+}
+# A dependency that is not installed yet may need fresh package lists.
+install_deb || { as_root apt-get update -qq && install_deb; } || fail "apt-get install failed:\n$(cat "$run_dir/apt.log")"
+dpkg-query -W -f='${Package} ${Version} ${Status}\n' "$PKG"
+
+for program in /usr/bin/vornik-tool /usr/bin/vornik-sim; do
+    [ -x "$program" ] || fail "$program was not installed"
+    dynamic=$(readelf -d "$program")
+    libraries=$(ldd "$program")
+    if grep -qE 'RPATH|RUNPATH' <<<"$dynamic"; then fail "$program carries an RPATH"; fi
+    if grep -q 'not found' <<<"$libraries"; then fail "$program misses libraries:\n$libraries"; fi
+    if grep -qF "$SOURCE_DIR" "$program"; then fail "$program holds the build path $SOURCE_DIR"; fi
+done
+
+echo "== Starting the installed vornik-tool for $SECONDS_UP s =="
+cd "$run_dir"
+env -i PATH=/usr/bin:/bin HOME="$run_dir" XDG_RUNTIME_DIR="$run_dir" QT_QPA_PLATFORM=offscreen \
+    vornik-tool >"$run_dir/tool.log" 2>&1 &
+tool_pid=$!
+sleep "$SECONDS_UP"
+if ! kill -0 "$tool_pid" 2>/dev/null; then
+    status=0
+    wait "$tool_pid" || status=$?
+    tool_pid=
+    fail "vornik-tool ended by itself with status $status:\n$(cat "$run_dir/tool.log")"
+fi
+kill -TERM "$tool_pid"
+status=0
+wait "$tool_pid" || status=$?
+tool_pid=
+# 143: ended by our SIGTERM, not by a fault of its own at the last moment.
+[ "$status" -eq 143 ] || fail "vornik-tool ended with status $status:\n$(cat "$run_dir/tool.log")"
+# The window logs this once it is built, which proves the widgets and the platform plugin loaded.
+grep -q "Start of the app" "$run_dir/tool.log" || fail "the window did not come up:\n$(cat "$run_dir/tool.log")"
+cat "$run_dir/tool.log"
+echo "Installed package $PKG: installed, started and ran for $SECONDS_UP s"
