@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSpinBox>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -79,6 +80,8 @@ QTextEdit* MakeDebugPane(const char* pszName) {
     pPane->setObjectName(QLatin1String(pszName));
     pPane->setContextMenuPolicy(Qt::NoContextMenu);
     pPane->setMinimumWidth(350);
+    // The last 5000 lines: a day of traffic must neither grow the memory nor slow each append.
+    pPane->document()->setMaximumBlockCount(5000);
     return pPane;
 }
 
@@ -106,6 +109,7 @@ MainWindow::MainWindow()
     setCentralWidget(pCentral);
 
     connect(pSerialPort, SIGNAL(readyRead()), this, SLOT(ReadCOMData()));
+    WatchForUnplug();
     connect(pConnectButton, SIGNAL(clicked()), this, SLOT(Connect()));
     connect(pRefreshButton, SIGNAL(clicked()), this, SLOT(RefreshCOMList()));
     connect(pSaveButton, SIGNAL(clicked()), this, SLOT(WriteSettings()));
@@ -125,18 +129,10 @@ MainWindow::MainWindow()
 }
 
 MainWindow::~MainWindow() {
+    // Closing a dead line reports errors, which must not reach a window that is going away.
+    pSerialPort->disconnect();
     pSerialPort->close();
     delete pSerialPort;
-}
-
-void MainWindow::EnumeratePorts() {
-    portInfoList = QSerialPortInfo::availablePorts();
-    qDebug("Available serial ports:");
-    for (int i = 0; i < portInfoList.size(); i++) {
-        const QString name = portInfoList[i].portName();
-        qDebug("Name : %s", qUtf8Printable(name));
-        pPortCombo->insertItem(pPortCombo->count(), QIcon(), name, i);
-    }
 }
 
 void MainWindow::ClearDebug() {
@@ -186,6 +182,8 @@ QGroupBox* MainWindow::BuildComGroup() {
 
 QGroupBox* MainWindow::BuildDeviceInfoGroup() {
     deviceInfoLabel = MakeLabel(QString(), "deviceInfoLabel");
+    // The instrument's texts are shown as the characters it sent, never as markup.
+    deviceInfoLabel->setTextFormat(Qt::PlainText);
     QVBoxLayout* pColumn = new QVBoxLayout;
     pColumn->addWidget(deviceInfoLabel);
     QGroupBox* pGroup = MakeGroup(tr("Device info"), "deviceInfoGroup", pColumn);

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "app/FlightSlot.h"
 #include "framing/BasicNMEA.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPortInfo>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -28,10 +32,15 @@ class QVBoxLayout;
 // (MainWindowLogbook.cpp) and the firmware update (MainWindowUpdate.cpp).
 class MainWindow : public QMainWindow {
     Q_OBJECT
+    // The end-to-end test drives the command sender to its length limit, which no caller reaches.
+    friend class TestDeviceLink;
 
 public:
     MainWindow();
     ~MainWindow() override;
+
+    // CRC-16/XMODEM of a firmware chunk, as the instrument checks it.
+    static uint16_t CalcCrc16(const uint8_t* pbyData, uint32_t uiLen);
 
 private slots:
     void EverySecond();
@@ -49,8 +58,22 @@ private slots:
     bool ReadNewUpdateChunk(uint32_t uiFileOffset, uint16_t uiReadLen);
 
 private:
-    // Lists the serial ports present into portInfoList and the port combo box.
+    // Serial link (MainWindowLink.cpp).
+    // Lists the serial ports present into portInfoList, the extra ports and the port combo box.
     void EnumeratePorts();
+    bool SendCommand(const char* pszCommand);
+    void WatchForUnplug();
+    bool OpenPortWhenDue();
+    void OpenSelectedPort();
+    void Poll();
+    void LineLost();
+    void Disconnected();
+
+    // Identity and settings (MainWindowDevice.cpp).
+    bool ModelIs(const char* pszPrefix) const;
+    void ShowDeviceInfo();
+    void LoadSettings();
+
     QWidget* BuildWidgets();
     QGroupBox* BuildComGroup();
     QGroupBox* BuildDeviceInfoGroup();
@@ -60,10 +83,30 @@ private:
     QGroupBox* BuildLogbookGroup();
     QGroupBox* BuildUpdateGroup();
 
+    // Logbook and flight download (MainWindowLogbook.cpp).
+    void TakeLogbookRow();
+    void RequestFlightPart();
+    void ReadFlightPart();
+    void SaveFlight();
+    void CheckFlightStall();
+    void RetryFlightPart();
+    void EndFlightDownload();
+
+    // Firmware update (MainWindowUpdate.cpp).
+    void AnswerUpdateRequest();
+    void SendUpdateHeader();
+    void SendUpdateChunk();
+    void WatchUpdate();
+
     QList<QSerialPortInfo> portInfoList;
+    // Device paths from VORNIK_EXTRA_PORTS, listed after portInfoList's ports.
+    QStringList asExtraPorts;
     QFile fileUpdate;
     QProgressBar* pUpdateProgress;
     BasicNMEA framer;
+    static constexpr int kLogbookRows = 50;
+    FlightSlot aFlights[kLogbookRows] = {};
+    QByteArray baFlight;
     QProgressBar* pDownloadProgress;
 
     QSerialPort* pSerialPort = nullptr;
@@ -107,4 +150,15 @@ private:
     uint32_t uiLastReqMs = 0;
     int16_t iLogbookRow = -1;
     bool bRawMode = false;
+
+    uint8_t byFlightIdx = 0;
+    uint16_t uiPartNr = 0;
+    // Started at each part request; a part that does not complete in time is asked for again.
+    QElapsedTimer partClock;
+    uint16_t uiTriedPartNr = 0;
+    uint8_t byPartTries = 0;
+
+    uint8_t abyUpdateBuf[1024];
+    // Started with the update and at each request: the watchdog must not trip at midnight.
+    QElapsedTimer updateReqClock;
 };

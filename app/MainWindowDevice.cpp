@@ -1,3 +1,69 @@
+// The instrument's identity and settings: what VNINFO2 and VNSET2 show, and what Save sends.
 #include "app/MainWindow.h"
 
-void MainWindow::WriteSettings() {}
+#include "common/Formats.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QSpinBox>
+
+#include <cstdio>
+#include <cstring>
+
+// Models are told apart by the start of their name, so that variants count as their family.
+bool MainWindow::ModelIs(const char* pszPrefix) const {
+    return strncmp(framer.parser.info.szModel, pszPrefix, strlen(pszPrefix)) == 0;
+}
+
+void MainWindow::ShowDeviceInfo() {
+    const common::DeviceInfo& info = framer.parser.info;
+    char szLine[150];
+    snprintf(szLine, sizeof(szLine), "Device: %s (%lu), Produced: %s, FW: %u.%u.B%u, HW: %s", info.szModel,
+             static_cast<unsigned long>(info.uiSerial), info.szProduced,
+             static_cast<unsigned>(info.byFwMajor), static_cast<unsigned>(info.byFwMinor),
+             static_cast<unsigned>(info.byFwBuild), common::FormatFixed(info.fHwVersion, 1));
+    deviceInfoLabel->setText(QString::fromUtf8(szLine));
+}
+
+// Every spin box brings a value outside its range to the nearest bound.
+void MainWindow::LoadSettings() {
+    const common::DeviceSettings& settings = framer.parser.settings;
+    pTelemetryCombo->setCurrentIndex(settings.byTelemetry);
+    pVarioFilterSpin->setValue(settings.fVarioFilter);
+    pTELevelSpin->setValue(settings.iTELevel);
+    pServoTriggerSpin->setValue(settings.byServoTrigger);
+    pServoChannelSpin->setValue(settings.iServoChannel);
+    // Limited in its own unsigned range: as an int, a key above 2^31 would turn negative and show 0.
+    pPairKeySpin->setValue(static_cast<int>(qMin<uint32_t>(settings.uiPairKey, pPairKeySpin->maximum())));
+
+    if (ModelIs("Tovak_2") || ModelIs("Ulmar"))
+        pSettingsGroup->show();
+    else if (ModelIs("Pelko_2"))
+        pSettings2Group->show();
+}
+
+void MainWindow::WriteSettings() {
+    char szCommand[120];
+    if (ModelIs("Tovak_2") || ModelIs("Ulmar")) {
+        // A protocol this tool does not list leaves the combo box empty; the instrument keeps its own.
+        const int iTelemetry = pTelemetryCombo->currentIndex();
+        const unsigned uiTelemetry =
+            iTelemetry < 0 ? framer.parser.settings.byTelemetry : static_cast<unsigned>(iTelemetry);
+        // The channel goes out as an unsigned 32-bit number: -1, no channel, is 4294967295.
+        snprintf(szCommand, sizeof(szCommand), "VNSET2,%i,%s,%u,%u,%lu,%u", pTELevelSpin->value(),
+                 common::FormatFixed(static_cast<float>(pVarioFilterSpin->value()), 1),
+                 static_cast<unsigned>(pServoTriggerSpin->value()),
+                 static_cast<unsigned>(static_cast<uint32_t>(pServoChannelSpin->value())),
+                 static_cast<unsigned long>(pPairKeySpin->value()), uiTelemetry);
+        SendCommand(szCommand);
+    } else if (ModelIs("Pelko_2")) {
+        snprintf(szCommand, sizeof(szCommand), "VNSET2,%lu,%u",
+                 static_cast<unsigned long>(pPairKey2Spin->value()),
+                 static_cast<unsigned>(pTelemetry2Combo->currentIndex()));
+        SendCommand(szCommand);
+    }
+    // The instrument answers with what it stored, which is what the widgets then show.
+    SendCommand("VNREQ,1");
+}
