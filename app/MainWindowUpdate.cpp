@@ -1,9 +1,172 @@
 #include "app/MainWindow.h"
 
-void MainWindow::OpenUpdateFile() {}
+#include "common/TimeOfDay.h"
 
-void MainWindow::StartUpdate() {}
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSerialPort>
 
-bool MainWindow::ReadNewUpdateChunk(uint32_t /*uiFileOffset*/, uint16_t /*uiReadLen*/) {
-    return false;
+#include <string.h>
+
+namespace {
+
+constexpr uint16_t kHeaderSize = 128;
+constexpr uint16_t kChunkSize = 512;
+// The instrument asks again well within this; longer silence means it has finished or gone.
+constexpr qint64 kUpdateSilenceMs = 2000;
+// A file that cannot be positioned after this many tries will not be positioned at all.
+constexpr int kSeekTries = 3;
+
+// CRC-16/XMODEM, one byte at a time: entry i is the CRC of the single byte i, most significant bit first.
+struct Crc16Table {
+    uint16_t auiEntry[256];
+
+    constexpr Crc16Table() : auiEntry() {
+        for (int i = 0; i < 256; i++) {
+            uint16_t uiCrc = static_cast<uint16_t>(i << 8);
+            for (int iBit = 0; iBit < 8; iBit++)
+                uiCrc = static_cast<uint16_t>((uiCrc & 0x8000) ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
+            auiEntry[i] = uiCrc;
+        }
+    }
+};
+
+constexpr Crc16Table kCrc16Table;
+static_assert(kCrc16Table.auiEntry[1] == 0x1021 && kCrc16Table.auiEntry[255] == 0x1EF0);
+
+} // namespace
+
+uint16_t MainWindow::CalcCrc16(const uint8_t* pbyData, uint32_t uiLen) {
+    uint16_t uiCrc = 0;
+    for (uint32_t i = 0; i < uiLen; i++)
+        uiCrc = static_cast<uint16_t>((uiCrc << 8) ^ kCrc16Table.auiEntry[(uiCrc >> 8) ^ pbyData[i]]);
+    return uiCrc;
+}
+
+void MainWindow::OpenUpdateFile() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open File"), QCoreApplication::applicationDirPath(), tr("Files (*.vnu)"));
+    pUpdateFileEdit->setText(path);
+    // Cancelled: the file chosen before stays in use.
+    if (path.isEmpty())
+        return;
+    fileUpdate.close();
+    fileUpdate.setFileName(path);
+    if (fileUpdate.open(QIODevice::ReadOnly)) {
+        uiChunkId = 0;
+        qDebug("Update file is opened and ready to use");
+    } else {
+        qDebug("Errror opening update file!");
+    }
+}
+
+void MainWindow::StartUpdate() {
+    if (!fileUpdate.isOpen())
+        return;
+    // Without a connection there is no instrument to update, and no port that may be reopened.
+    if (!bConnected) {
+        qDebug("No instrument connected to update");
+        return;
+    }
+    SendCommand("VNREQ,199");
+    bUpdating = true;
+    uiLastReqMs = common::TimeOfDayMs();
+    updateReqClock.start();
+    // A download cannot outlive the restart, and raw mode would swallow the loader's requests.
+    EndFlightDownload();
+    // The instrument restarts into its loader; the poll reopens the same port at its second tick.
+    pSerialPort->close();
+    iOpenTicks = 3;
+    // The new firmware may tell a different identity and settings.
+    deviceInfoLabel->clear();
+    pSettingsGroup->hide();
+    framer.parser.info.Clear();
+    framer.parser.settings.Clear();
+}
+
+// Run for every VNREQ the instrument sends; its loader drives the transfer with codes 200 and 201.
+void MainWindow::AnswerUpdateRequest() {
+    updateReqClock.start();
+    if (framer.parser.request.uiCode == 200)
+        SendUpdateHeader();
+    else if (framer.parser.request.uiCode == 201)
+        SendUpdateChunk();
+}
+
+void MainWindow::SendUpdateHeader() {
+    bUpdating = true;
+    qDebug("Sending update file header.");
+    if (!ReadNewUpdateChunk(0, kHeaderSize))
+        return;
+    pSerialPort->write(reinterpret_cast<const char*>(abyUpdateBuf), kHeaderSize);
+    uiChunkId = 0;
+    pUpdateProgress->setValue(0);
+}
+
+void MainWindow::SendUpdateChunk() {
+    bUpdating = true;
+    uiChunkId = framer.parser.request.auiArg[0];
+    qDebug() << "Sending content of update file ID: " << uiChunkId;
+    const uint32_t uiOffset = uiChunkId * kChunkSize + kHeaderSize;
+    if (!ReadNewUpdateChunk(uiOffset, kChunkSize))
+        return;
+    pSerialPort->write(reinterpret_cast<const char*>(abyUpdateBuf), kChunkSize);
+    const uint16_t uiCrc = CalcCrc16(abyUpdateBuf, kChunkSize);
+    const char acCrc[2] = {static_cast<char>(uiCrc & 0xFF), static_cast<char>(uiCrc >> 8)};
+    pSerialPort->write(acCrc, sizeof(acCrc));
+    // The share of the file before this chunk. Chunks past the end lie beyond the bar's range, which
+    // would ignore them anyway; an empty file has no share at all.
+    const qint64 iFileSize = fileUpdate.size();
+    if (iFileSize <= 0)
+        return;
+    const float fShare = static_cast<float>(uiOffset) / static_cast<float>(iFileSize) * 100.0f;
+    if (fShare <= 100.0f)
+        pUpdateProgress->setValue(static_cast<int>(fShare));
+}
+
+bool MainWindow::ReadNewUpdateChunk(uint32_t uiFileOffset, uint16_t uiReadLen) {
+    if (!fileUpdate.isOpen()) {
+        qDebug("Update file is not opened");
+        return false;
+    }
+    // Whatever lies beyond the end of the file goes out as erased flash.
+    memset(abyUpdateBuf, 0xFF, sizeof(abyUpdateBuf));
+    if (uiReadLen == 0 || uiReadLen > 1023) {
+        qDebug("Update working buffer is not as big as requested chunk!");
+        return false;
+    }
+    int iTries = 0;
+    while (!fileUpdate.seek(uiFileOffset)) {
+        if (++iTries == kSeekTries) {
+            qDebug("Update file cannot be positioned at %u", static_cast<unsigned>(uiFileOffset));
+            return false;
+        }
+    }
+    // Sending erased flash in place of bytes that could not be read would corrupt the image.
+    if (fileUpdate.read(reinterpret_cast<char*>(abyUpdateBuf), uiReadLen) < 0) {
+        qDebug("Update file cannot be read at %u", static_cast<unsigned>(uiFileOffset));
+        return false;
+    }
+    return true;
+}
+
+// Step of the one-second tick: an instrument silent for too long has finished its update or gone away.
+void MainWindow::WatchUpdate() {
+    if (!bUpdating || !updateReqClock.hasExpired(kUpdateSilenceMs))
+        return;
+    uiLastReqMs = common::TimeOfDayMs() + 5000;
+    pSerialPort->close();
+    bUpdating = false;
+    // Reopened four ticks later, when the instrument runs its new firmware; a line that was
+    // disconnected or unplugged meanwhile stays closed.
+    if (bConnected)
+        iOpenTicks = 5;
+    fileUpdate.close();
+    pUpdateProgress->setValue(0);
+    pUpdateFileEdit->clear();
 }
