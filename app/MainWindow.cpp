@@ -260,6 +260,8 @@ QGroupBox* MainWindow::BuildSettings2Group() {
 QGroupBox* MainWindow::BuildLogbookGroup() {
     pFlightCombo = new QComboBox;
     pFlightCombo->setObjectName(QStringLiteral("flightCombo"));
+    // Room for a whole "dd.mm.yy-hh:mm" item although the list is empty when the layout is made.
+    pFlightCombo->setMinimumContentsLength(14);
     pDownloadButton = MakeButton(tr("Download"), "downloadButton");
     pEmptyButton = MakeButton(tr("Empty"), "emptyButton");
 
