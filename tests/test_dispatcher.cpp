@@ -1,26 +1,38 @@
-// Which identifier reaches which handler, the debug trace, and the parse time stamp.
+// Which identifier reaches which handler, the field counts that handlers take, the debug trace, and the
+// parse time stamp.
+#include "SentenceFeed.h"
 #include "StderrCapture.h"
 #include "common/TimeOfDay.h"
-#include "framing/AppendChecksum.h"
-#include "framing/BasicNMEA.h"
 
 #include <QtTest>
 
 namespace {
 
-// Feeds one sentence, framed with a valid checksum, and returns the code it left.
-common::SentenceCode Dispatch(BasicNMEA& framer, const QByteArray& baBody, char cStart = '$') {
-    char acBuf[256];
-    snprintf(acBuf, sizeof acBuf, "%c%s", cStart, baBody.constData());
-    AppendChecksum(acBuf);
-    common::SentenceCode uiCode = 0;
-    for (const char* pc = acBuf; *pc != '\0'; ++pc) {
-        framer.ProcessByte(static_cast<uint8_t>(*pc));
-        if (framer.uiLastCode != 0)
-            uiCode = framer.uiLastCode;
-    }
-    return uiCode;
-}
+// Every identifier text with the field counts that its handler takes (iMax 0: any count) and the name in
+// its refusal message (none: refused silently). GSV (iMin 0) is taken only as message 1 of 1.
+struct Handler {
+    const char* pszId;
+    int iMin;
+    int iMax;
+    uint uiCode;
+    const char* pszName;
+};
+// clang-format off
+const Handler kHandlers[] = {
+    {"GPRMC", 12, 13, 1, nullptr}, {"GNRMC", 12, 13, 1, nullptr}, {"GPGGA", 15, 16, 2, "GGA"},
+    {"GNGGA", 15, 16, 2, "GGA"},   {"GPGSA", 18, 18, 3, "GSA"},   {"GNGSA", 18, 18, 3, "GSA"},
+    {"GPGSV", 0, 0, 4, nullptr},   {"GLGSV", 0, 0, 4, nullptr},   {"GAGSV", 0, 0, 4, nullptr},
+    {"GNGNS", 13, 13, 5, "GNS"},   {"GPGNS", 13, 13, 5, "GNS"},   {"GLGNS", 13, 13, 5, "GNS"},
+    {"GBGNS", 13, 13, 5, "GNS"},   {"PFLAU", 1, 0, 6, nullptr},   {"PFLAA", 12, 12, 7, "PFLAA"},
+    {"PFLAC", 1, 0, 8, nullptr},   {"PFLAE", 1, 0, 9, nullptr},   {"PFLAL", 1, 0, 10, nullptr},
+    {"PFLAQ", 1, 0, 11, nullptr},  {"LXWP0", 1, 0, 14, nullptr},  {"w", 13, 24, 15, "!W - C302"},
+    {"PCAID", 4, 24, 16, "PCAID"}, {"PGRMZ", 4, 24, 17, "PGRMZ"}, {"PNRMZ", 4, 24, 17, "PGRMZ"},
+    {"LXGRB", 1, 0, 18, nullptr},  {"PFLX0", 1, 0, 19, nullptr},  {"PFLX2", 1, 0, 20, nullptr},
+    {"RPYL", 1, 0, 21, nullptr},   {"LXDT", 1, 0, 22, nullptr},   {"VNDT", 1, 0, 22, nullptr},
+    {"VNREQ", 1, 0, 23, nullptr},  {"VNINFO2", 1, 0, 24, nullptr}, {"VNSET2", 1, 0, 25, nullptr},
+    {"VNLOGBOOK", 1, 0, 26, nullptr},
+};
+// clang-format on
 
 } // namespace
 
@@ -30,83 +42,66 @@ class TestDispatcher : public QObject {
 private slots:
     void Codes_data();
     void Codes();
-    void BangDispatchesLikeDollar();
     void DebugTrace();
     void StampsParseTime();
 };
 
 void TestDispatcher::Codes_data() {
-    QTest::addColumn<QByteArray>("baBody");
+    QTest::addColumn<QByteArray>("baText");
     QTest::addColumn<uint>("uiCode");
+    QTest::addColumn<QByteArray>("baMessage"); // of a sentence not taken
 
-    // Each identifier text of a row reaches the row's handler, also with characters after it.
-    QTest::newRow("GNRMC") << QByteArray("GNRMC,120000,A,4807.038,N,01131.000,E,0,0,170524,,,A") << 1u;
-    QTest::newRow("GPRMCX") << QByteArray("GPRMCX,120000,A,4807.038,N,01131.000,E,0,0,170524,,,A") << 1u;
-    QTest::newRow("GPGSV") << QByteArray("GPGSV,1,1,00") << 4u;
-    QTest::newRow("GAGSV") << QByteArray("GAGSV,1,1,00") << 4u;
-    QTest::newRow("PFLAL always") << QByteArray("PFLAL,anything") << 10u;
-    QTest::newRow("PFLAQ always") << QByteArray("PFLAQ,OBST,50") << 11u;
-    QTest::newRow("LXWP0 always, even empty") << QByteArray("LXWP0") << 14u;
-    QTest::newRow("LXGRB always") << QByteArray("LXGRB") << 18u;
-    QTest::newRow("PCAID with 4 fields") << QByteArray("PCAID,N,500,0") << 16u;
-    QTest::newRow("PCAID below 4 fields") << QByteArray("PCAID,N,500") << 0u;
-    QTest::newRow("PGRMZ") << QByteArray("PGRMZ,1234,f,3") << 17u;
-    QTest::newRow("PNRMZ below 4 fields") << QByteArray("PNRMZ,1234") << 0u;
-    QTest::newRow("PFLX2 always") << QByteArray("PFLX2") << 20u;
-    QTest::newRow("RPYL always") << QByteArray("RPYL") << 21u;
-    QTest::newRow("VNREQ") << QByteArray("VNREQ,0") << 23u;
-    QTest::newRow("VNINFO2") << QByteArray("VNINFO2,Tovak_2") << 24u;
-    QTest::newRow("VNSET2") << QByteArray("VNSET2,1,1.5") << 25u;
-    QTest::newRow("VNLOGBOOK") << QByteArray("VNLOGBOOK,1") << 26u;
-
-    // Only the row's leading characters are compared; a shorter identifier never matches.
-    QTest::newRow("longer identifier: VNREQX") << QByteArray("VNREQX,0") << 23u;
-    QTest::newRow("longer identifier: VNINFO2X") << QByteArray("VNINFO2X") << 24u;
-    QTest::newRow("longer identifier: PFLALX") << QByteArray("PFLALX") << 10u;
-    QTest::newRow("six of seven characters: VNINFO") << QByteArray("VNINFO,Tovak_2") << 0u;
-    QTest::newRow("four of five characters: GPRM") << QByteArray("GPRM,1") << 0u;
-    QTest::newRow("VNSET without 2") << QByteArray("VNSET,1") << 0u;
-    QTest::newRow("case matters: vnreq") << QByteArray("vnreq,0") << 0u;
-    QTest::newRow("unknown") << QByteArray("XYZZY,1,2") << 0u;
-    QTest::newRow("empty identifier") << QByteArray(",VNREQ") << 0u;
-    QTest::newRow("nothing at all") << QByteArray("") << 0u;
+    for (const Handler& handler : kHandlers) {
+        // A row compares all of its characters and no more: the text with a character added still
+        // matches, the text one character short does not.
+        const QByteArray baFields = handler.iMin == 0 ? ",1,1,00" : QByteArray(handler.iMin - 1, ',');
+        const QByteArray baId(handler.pszId);
+        QTest::addRow("%sX", handler.pszId) << baId + "X" + baFields << handler.uiCode << QByteArray();
+        QTest::addRow("%s cut short", handler.pszId) << baId.chopped(1) + baFields << 0u << QByteArray();
+        // Every field count from one below the range to one above it; the framer passes on at most 24.
+        for (int iFields = handler.iMin - 1; handler.iMax != 0 && iFields <= qMin(handler.iMax + 1, 24);
+             ++iFields) {
+            const bool bTaken = iFields >= handler.iMin && iFields <= handler.iMax;
+            QByteArray baMessage;
+            if (!bTaken && handler.pszName != nullptr)
+                baMessage = handler.pszName + QByteArray(" invalid field count ") +
+                            QByteArray::number(iFields) + ".\n";
+            QTest::addRow("%s with %d fields", handler.pszId, iFields)
+                << baId + QByteArray(iFields - 1, ',') << (bTaken ? handler.uiCode : 0u) << baMessage;
+        }
+    }
+    QTest::newRow("bang start") << QByteArray("!VNREQ,0") << 23u << QByteArray();
+    QTest::newRow("case matters: vnreq") << QByteArray("vnreq,0") << 0u << QByteArray();
+    QTest::newRow("empty sentence") << QByteArray("") << 0u << QByteArray();
 }
 
 void TestDispatcher::Codes() {
-    QFETCH(QByteArray, baBody);
+    QFETCH(QByteArray, baText);
     QFETCH(uint, uiCode);
     BasicNMEA framer;
     StderrCapture capture;
-    QCOMPARE(Dispatch(framer, baBody), uiCode);
-}
-
-void TestDispatcher::BangDispatchesLikeDollar() {
-    BasicNMEA framer;
-    QCOMPARE(Dispatch(framer, "VNREQ,201,7", '!'), 23u);
-    QCOMPARE(framer.parser.request.uiCode, uint16_t(201));
-    QCOMPARE(framer.parser.request.auiArg[0], uint16_t(7));
+    QCOMPARE(FeedSentence(framer, baText), uiCode);
+    // A sentence that is not taken says why, or nothing.
+    if (uiCode == 0)
+        QTEST(capture.Text(), "baMessage");
 }
 
 void TestDispatcher::DebugTrace() {
     BasicNMEA framer;
     framer.parser.bDebug = true;
     StderrCapture capture;
-    QCOMPARE(Dispatch(framer, "VNREQ,200,,5"), 23u);
+    QCOMPARE(FeedSentence(framer, "VNREQ,200,,5"), 23u);
     QCOMPARE(capture.Text(), QByteArray("ParseNMEA begin\nFC 4\n0-0 $VNREQ\n1-7 200\n2-11 <0>\n3-12 5\n"));
 }
 
+// As if the last sentence had come ten seconds before construction; any sentence, taken or not, stamps
+// the time again.
 void TestDispatcher::StampsParseTime() {
     BasicNMEA framer;
-    // Ten seconds before construction, modulo a day's wrap of the 32-bit stamp.
-    const uint32_t uiSinceConstruction = common::TimeOfDayMs() - framer.parser.uiLastSentenceMs;
-    QVERIFY2(uiSinceConstruction >= 10000 && uiSinceConstruction < 11000,
-             qPrintable(QString::number(uiSinceConstruction)));
-
-    const uint32_t uiBefore = common::TimeOfDayMs();
-    Dispatch(framer, "XYZZY");
-    const uint32_t uiAfter = common::TimeOfDayMs();
-    // Any sentence stamps the time, taken or not.
-    QVERIFY(framer.parser.uiLastSentenceMs - uiBefore <= uiAfter - uiBefore);
+    QVERIFY(common::TimeOfDayMs() - framer.parser.uiLastSentenceMs - 10000u < 1000u);
+    const uint32_t uiBeforeMs = common::TimeOfDayMs();
+    QCOMPARE(FeedSentence(framer, "XYZZY"), 0u);
+    QVERIFY(framer.parser.uiLastSentenceMs - uiBeforeMs < 1000u);
 }
 
 QTEST_APPLESS_MAIN(TestDispatcher)
