@@ -13,9 +13,13 @@ namespace {
 // Every field the sentence lacks reads as this text.
 const char kEmptyField[] = "";
 
-// The identifier matches when its first byLength characters equal pszText; a shorter one does not.
-bool IdIs(const char* pszId, const char* pszText, size_t uiLength) {
-    return strncmp(pszId, pszText, uiLength) == 0;
+// The identifier matches when it begins with the whole of szText; a shorter one does not. The first
+// difference ends the comparison, so nothing past the identifier's terminator is read.
+template <size_t N> bool IdIs(const char* pszId, const char (&szText)[N]) {
+    for (size_t i = 0; i < N - 1; ++i)
+        if (pszId[i] != szText[i])
+            return false;
+    return true;
 }
 
 } // namespace
@@ -58,91 +62,106 @@ SentenceCode ParserNMEA::ParseNMEA(const char* pcSentenceIn, const uint8_t* pbyF
     if (*pszId != '\0')
         ++pszId;
 
-    // Rows in comparison order; the first match decides.
-    if (IdIs(pszId, "GPRMC", 5) || IdIs(pszId, "GNRMC", 5))
-        return ParseRMC() ? 1 : 0;
-    if (IdIs(pszId, "GPGGA", 5) || IdIs(pszId, "GNGGA", 5))
-        return ParseGGA() ? 2 : 0;
-    if (IdIs(pszId, "GPGSA", 5) || IdIs(pszId, "GNGSA", 5))
-        return ParseGSA() ? 3 : 0;
-    if (IdIs(pszId, "GPGSV", 5))
-        return ParseGSV(0) ? 4 : 0;
-    if (IdIs(pszId, "GNGSV", 5))
-        return ParseGSV(2) ? 4 : 0;
-    if (IdIs(pszId, "GLGSV", 5))
-        return ParseGSV(4) ? 4 : 0;
-    if (IdIs(pszId, "GAGSV", 5))
-        return ParseGSV(8) ? 4 : 0;
-    if (IdIs(pszId, "GNGNS", 5) || IdIs(pszId, "GPGNS", 5) || IdIs(pszId, "GLGNS", 5) ||
-        IdIs(pszId, "GBGNS", 5))
-        return ParseGNS() ? 5 : 0;
-    if (IdIs(pszId, "PFLAU", 5))
-        return ParsePFLAU() ? 6 : 0;
-    if (IdIs(pszId, "PFLAA", 5))
-        return ParsePFLAA() ? 7 : 0;
-    if (IdIs(pszId, "PFLAC", 5))
-        return ParsePFLAC() ? 8 : 0;
-    if (IdIs(pszId, "PFLAE", 5))
-        return ParsePFLAE() ? 9 : 0;
-    if (IdIs(pszId, "PFLAL", 5)) {
-        fprintf(stderr, "PFLAL received\n");
-        // Bounded copies that always write the terminator into the text's last byte.
-        strncpy(szPflalText, GetField(1), sizeof szPflalText - 1);
-        szPflalText[sizeof szPflalText - 1] = '\0';
-        return 10;
-    }
-    if (IdIs(pszId, "PFLAQ", 5)) {
-        fprintf(stderr, "PFLAQ received\n");
-        FlarmProgress& progress = flarmProgress;
-        strncpy(progress.szOperation, GetField(1), sizeof progress.szOperation - 1);
-        progress.szOperation[sizeof progress.szOperation - 1] = '\0';
-        // Three fields carry no info text, only the progress.
-        if (byFieldCount == 3) {
-            progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(2), 0));
-            memset(progress.szInfo, 0, sizeof progress.szInfo);
-        } else {
-            strncpy(progress.szInfo, GetField(2), sizeof progress.szInfo - 1);
-            progress.szInfo[sizeof progress.szInfo - 1] = '\0';
-            progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(3), 0));
+    // Rows in comparison order; the first match decides. Texts of different first letters never match
+    // the same identifier, so the first letter picks the rows to try, in the table's order.
+    switch (*pszId) {
+    case 'G':
+        if (IdIs(pszId, "GPRMC") || IdIs(pszId, "GNRMC"))
+            return ParseRMC() ? 1 : 0;
+        if (IdIs(pszId, "GPGGA") || IdIs(pszId, "GNGGA"))
+            return ParseGGA() ? 2 : 0;
+        if (IdIs(pszId, "GPGSA") || IdIs(pszId, "GNGSA"))
+            return ParseGSA() ? 3 : 0;
+        if (IdIs(pszId, "GPGSV"))
+            return ParseGSV(0) ? 4 : 0;
+        if (IdIs(pszId, "GNGSV"))
+            return ParseGSV(2) ? 4 : 0;
+        if (IdIs(pszId, "GLGSV"))
+            return ParseGSV(4) ? 4 : 0;
+        if (IdIs(pszId, "GAGSV"))
+            return ParseGSV(8) ? 4 : 0;
+        if (IdIs(pszId, "GNGNS") || IdIs(pszId, "GPGNS") || IdIs(pszId, "GLGNS") || IdIs(pszId, "GBGNS"))
+            return ParseGNS() ? 5 : 0;
+        return 0;
+    case 'P':
+        if (IdIs(pszId, "PFLAU"))
+            return ParsePFLAU() ? 6 : 0;
+        if (IdIs(pszId, "PFLAA"))
+            return ParsePFLAA() ? 7 : 0;
+        if (IdIs(pszId, "PFLAC"))
+            return ParsePFLAC() ? 8 : 0;
+        if (IdIs(pszId, "PFLAE"))
+            return ParsePFLAE() ? 9 : 0;
+        if (IdIs(pszId, "PFLAL")) {
+            fprintf(stderr, "PFLAL received\n");
+            // Bounded copies that always write the terminator into the text's last byte.
+            strncpy(szPflalText, GetField(1), sizeof szPflalText - 1);
+            szPflalText[sizeof szPflalText - 1] = '\0';
+            return 10;
         }
-        progress.uiTimeMs = TimeOfDayMs();
-        return 11;
-    }
-    if (IdIs(pszId, "LXWP0", 5)) {
-        ParseLXWP0();
-        return 14;
-    }
-    if (IdIs(pszId, "LXGRB", 5)) {
-        ParseLXGRB();
-        return 18;
-    }
-    if (IdIs(pszId, "w", 1))
+        if (IdIs(pszId, "PFLAQ")) {
+            fprintf(stderr, "PFLAQ received\n");
+            FlarmProgress& progress = flarmProgress;
+            strncpy(progress.szOperation, GetField(1), sizeof progress.szOperation - 1);
+            progress.szOperation[sizeof progress.szOperation - 1] = '\0';
+            // Three fields carry no info text, only the progress.
+            if (byFieldCount == 3) {
+                progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(2), 0));
+                memset(progress.szInfo, 0, sizeof progress.szInfo);
+            } else {
+                strncpy(progress.szInfo, GetField(2), sizeof progress.szInfo - 1);
+                progress.szInfo[sizeof progress.szInfo - 1] = '\0';
+                progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(3), 0));
+            }
+            progress.uiTimeMs = TimeOfDayMs();
+            return 11;
+        }
+        if (IdIs(pszId, "PCAID"))
+            return ParsePCAID() ? 16 : 0;
+        if (IdIs(pszId, "PGRMZ") || IdIs(pszId, "PNRMZ"))
+            return ParsePGRMZ() ? 17 : 0;
+        if (IdIs(pszId, "PFLX0"))
+            return ParsePFLX0() ? 19 : 0;
+        if (IdIs(pszId, "PFLX2")) {
+            ParsePFLX2();
+            return 20;
+        }
+        return 0;
+    case 'L':
+        if (IdIs(pszId, "LXWP0")) {
+            ParseLXWP0();
+            return 14;
+        }
+        if (IdIs(pszId, "LXGRB")) {
+            ParseLXGRB();
+            return 18;
+        }
+        if (IdIs(pszId, "LXDT"))
+            return ParseLXDT() ? 22 : 0;
+        return 0;
+    case 'w':
         return ParseC302() ? 15 : 0;
-    if (IdIs(pszId, "PCAID", 5))
-        return ParsePCAID() ? 16 : 0;
-    if (IdIs(pszId, "PGRMZ", 5) || IdIs(pszId, "PNRMZ", 5))
-        return ParsePGRMZ() ? 17 : 0;
-    if (IdIs(pszId, "PFLX0", 5))
-        return ParsePFLX0() ? 19 : 0;
-    if (IdIs(pszId, "PFLX2", 5)) {
-        ParsePFLX2();
-        return 20;
+    case 'R':
+        if (IdIs(pszId, "RPYL")) {
+            ParseRPYL();
+            return 21;
+        }
+        return 0;
+    case 'V':
+        if (IdIs(pszId, "VNDT"))
+            return ParseLXDT() ? 22 : 0;
+        if (IdIs(pszId, "VNREQ"))
+            return ParseDeviceRequest() ? 23 : 0;
+        if (IdIs(pszId, "VNINFO2"))
+            return ParseDeviceInfo() ? 24 : 0;
+        if (IdIs(pszId, "VNSET2"))
+            return ParseDeviceSettings() ? 25 : 0;
+        if (IdIs(pszId, "VNLOGBOOK"))
+            return ParseLogbookEntry() ? 26 : 0;
+        return 0;
+    default:
+        return 0;
     }
-    if (IdIs(pszId, "RPYL", 4)) {
-        ParseRPYL();
-        return 21;
-    }
-    if (IdIs(pszId, "VNDT", 4) || IdIs(pszId, "LXDT", 4))
-        return ParseLXDT() ? 22 : 0;
-    if (IdIs(pszId, "VNREQ", 5))
-        return ParseDeviceRequest() ? 23 : 0;
-    if (IdIs(pszId, "VNINFO2", 7))
-        return ParseDeviceInfo() ? 24 : 0;
-    if (IdIs(pszId, "VNSET2", 6))
-        return ParseDeviceSettings() ? 25 : 0;
-    if (IdIs(pszId, "VNLOGBOOK", 9))
-        return ParseLogbookEntry() ? 26 : 0;
-    return 0;
 }
 
 } // namespace common
