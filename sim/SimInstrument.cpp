@@ -36,14 +36,17 @@ SimInstrument::SimInstrument(QObject* pParent) : QObject(pParent) {
     pOutTimer = MakeSingleShot(this);
     pReadRetryTimer = MakeSingleShot(this);
     pUpdateTimer = MakeSingleShot(this);
+    pForeignTimer = MakeSingleShot(this);
     connect(pOutTimer, SIGNAL(timeout()), this, SLOT(WritePending()));
     connect(pReadRetryTimer, SIGNAL(timeout()), this, SLOT(ResumeReading()));
     connect(pUpdateTimer, SIGNAL(timeout()), this, SLOT(UpdateTimerFired()));
+    connect(pForeignTimer, SIGNAL(timeout()), this, SLOT(SendForeignBurst()));
     clock.start();
 }
 
 SimInstrument::~SimInstrument() {
     ShutLine(false);
+    SetLineBaud(0);
 }
 
 bool SimInstrument::Open() {
@@ -103,6 +106,7 @@ void SimInstrument::ShutLine(bool bNotify) {
     pOutTimer->stop();
     pReadRetryTimer->stop();
     aPending.clear();
+    ClearWires();
     // The notifiers may be the very senders whose slot runs now.
     for (QSocketNotifier* pNotifier : {pReadNotifier, pWriteNotifier}) {
         if (pNotifier != nullptr) {
@@ -137,6 +141,19 @@ void SimInstrument::SetPartFault(PartFault eFault, int iPart, int iTimes) {
     fault.iTimes = iTimes;
 }
 
+void SimInstrument::ClearFaults() {
+    bSilent = false;
+    iDelayMs = 0;
+    SetSplitWrites(1);
+    bNoise = false;
+    bBadChecksums = false;
+    SetForeignTraffic(false);
+    aLost.clear();
+    for (Fault& fault : aPartFaults)
+        fault = Fault();
+    iUnplugAtChunk = -1;
+}
+
 void SimInstrument::ClearLog() {
     aReceived.clear();
     iBadSentences = 0;
@@ -153,6 +170,10 @@ void SimInstrument::ReadLine() {
         // No slave side open (EIO) or end of file: the notifier would fire without pause.
         pReadNotifier->setEnabled(false);
         pReadRetryTimer->start(kReadRetryMs);
+        return;
+    }
+    if (IsPaced()) {
+        PaceIn(reinterpret_cast<const char*>(abyBuf), iRead);
         return;
     }
     for (ssize_t i = 0; i < iRead && iMasterFd >= 0; ++i)
@@ -203,6 +224,11 @@ void SimInstrument::WritePending() {
         return;
     while (!aPending.isEmpty() && aPending.first().iDueMs <= clock.elapsed()) {
         QByteArray& baBytes = aPending.first().baBytes;
+        if (IsPaced()) {
+            PaceOut(baBytes.constData(), baBytes.size());
+            aPending.removeFirst();
+            continue;
+        }
         const ssize_t iWritten = write(iMasterFd, baBytes.constData(), baBytes.size());
         if (iWritten < 0 && errno == EINTR)
             continue;
@@ -229,12 +255,16 @@ void SimInstrument::SendSentence(const char* pcBody) {
     if (sim::FrameSentence(pcBody, acFrame, sizeof(acFrame)) == 0)
         return;
     QByteArray baOut;
+    if (bForeign)
+        baOut += ForeignTraffic();
     if (bNoise)
         baOut += Noise();
     baOut += acFrame;
     // A corrupted copy after the good sentence: a tool that took it would end up with its numbers.
     if (bBadChecksums)
         baOut += Garbled(pcBody);
+    if (bForeign)
+        baOut += ForeignTraffic();
     Send(baOut, true);
 }
 

@@ -62,6 +62,13 @@ public:
     bool IsPlugged() const { return iMasterFd >= 0; }
     QString DevicePath() const { return sLinkPath.isEmpty() ? sSlavePath : sLinkPath; }
     QString SlavePath() const { return sSlavePath; }
+    // The line's pace: above 0, every byte takes ten bit times on the wire (start bit, eight data bits,
+    // stop bit) in both directions, as through a cable at this baud rate; 0, the default, passes bytes on
+    // at once.
+    bool SetLineBaud(int iBaud); // false when the line cannot be paced, which it then is not
+    int LineBaud() const { return iLineBaud; }
+    // Bytes of other equipment put on the line as they are, behind whatever is queued.
+    void SendTraffic(const QByteArray& baBytes) { Send(baBytes, false); }
 
     // Identity and settings.
     void SetIdentity(const SimIdentity& identityNew) { identity = identityNew; }
@@ -81,6 +88,9 @@ public:
     // (MakeUpdateHeader's layout), or from SetUpdateChunkCount when that is 0 or more.
     static constexpr int kUpdateHeaderSize = 128;
     static constexpr int kUpdateChunkSize = 512;
+    // Programming a block, after the header and after each chunk: the loader asks for nothing meanwhile,
+    // and bytes that arrive are stray.
+    static constexpr int kUpdateProgramMs = 2;
     static QByteArray MakeUpdateHeader(uint32_t uiImageSize);
     void SetUpdateChunkCount(int iChunks) { iChunkCountSet = iChunks; }
     bool IsUpdating() const { return eUpdateStage != UpdateOff; }
@@ -94,12 +104,18 @@ public:
     void SetSplitWrites(int iPieces, int iGapMs = 10);
     void SetNoise(bool bOn) { bNoise = bOn; }
     void SetBadChecksums(bool bOn) { bBadChecksums = bOn; }
+    // Other equipment on the same line: GNSS, FLARM and LX sentences, now and then an overlong line,
+    // around every reply and on their own between replies. They hold back while flight parts are
+    // asked for and while the update loader runs, as the raw transfers cannot be told apart from them.
+    void SetForeignTraffic(bool bOn);
     // The next iTimes sentences with exactly this body are received but not acted on.
     void LoseRequest(const QByteArray& baBody, int iTimes = 1);
     // The next iTimes requests for flight part iPart, of any flight, go wrong this way.
     void SetPartFault(PartFault eFault, int iPart, int iTimes = 1);
     // The line is closed when the update would ask for this chunk; -1 turns it off.
     void SetUnplugAtChunk(int iChunk) { iUnplugAtChunk = iChunk; }
+    // Every knob above back to a clean line; a lost request still pending is forgotten.
+    void ClearFaults();
 
     // Traffic seen: every sentence with a good checksum, as its body without "$" and checksum.
     const QList<QByteArray>& ReceivedSentences() const { return aReceived; }
@@ -117,6 +133,8 @@ private slots:
     void WritePending();
     void ResumeReading();
     void UpdateTimerFired();
+    void SendForeignBurst();
+    void PaceLine();
 
 private:
     enum UpdateStage {
@@ -150,6 +168,29 @@ private:
     QByteArray Noise();
     QByteArray Garbled(const char* pcBody) const;
 
+    // The paced line (SimLinePace.cpp). Bytes wait on a wire until their last bit has crossed it.
+    struct PacedWire {
+        QByteArray baBytes;
+        int64_t iStartNs = 0; // when the wire last began to carry bytes after standing idle
+        int64_t iCount = 0;   // bytes that have crossed since iStartNs
+    };
+    bool IsPaced() const { return iLineBaud > 0; }
+    int64_t CrossedNs(const PacedWire& wire, int64_t iMoreBytes) const;
+    qsizetype CrossedBytes(const PacedWire& wire, int64_t iNowNs) const;
+    void Crossed(PacedWire& wire, qsizetype iBytes);
+    void OntoWire(PacedWire& wire, const char* pcBytes, qsizetype iCount, int64_t iNowNs);
+    void PaceIn(const char* pcBytes, qsizetype iCount);
+    void PaceOut(const char* pcBytes, qsizetype iCount);
+    void MoveIn(int64_t iNowNs);
+    void MoveOut(int64_t iNowNs);
+    void ArmPace(int64_t iNowNs);
+    void ClearWires();
+
+    // Other equipment's traffic (SimForeignTraffic.cpp).
+    uint32_t NextForeignRandom();
+    QByteArray ForeignTraffic();
+    QByteArray OverlongLine();
+
     // Sentences.
     void HandleSentence(const char* pcBody);
     bool TakeLostRequest(const QByteArray& baBody);
@@ -180,9 +221,15 @@ private:
     QTimer* pOutTimer;
     QTimer* pReadRetryTimer;
     QTimer* pUpdateTimer;
+    QTimer* pForeignTimer;
     QElapsedTimer clock;
     QList<Pending> aPending;
     qint64 iLastDueMs = 0;
+    int iLineBaud = 0;
+    int iPaceFd = -1; // a timer of the wire's resolution: Qt's count whole milliseconds, a dozen bytes
+    QSocketNotifier* pPaceNotifier = nullptr;
+    PacedWire wireIn;  // from the tool, not yet read by the instrument
+    PacedWire wireOut; // to the tool, not yet arrived
 
     sim::SentenceReader reader;
     SimIdentity identity;
@@ -196,6 +243,9 @@ private:
     bool bNoise = false;
     bool bBadChecksums = false;
     uint32_t uiNoiseSeed = 12345;
+    bool bForeign = false;
+    uint32_t uiForeignSeed = 4242;
+    qint64 iLastPartReqMs = -1; // when a flight part was last asked for; -1 never
     QList<LostRequest> aLost;
     Fault aPartFaults[3];
     int iUnplugAtChunk = -1;

@@ -71,6 +71,7 @@ void SimInstrument::HandleSentence(const char* pcBody) {
         SendLogbookRow(Argument(fields, 2));
         break;
     case 50:
+        iLastPartReqMs = clock.elapsed();
         SendFlightPart(Argument(fields, 2), Argument(fields, 3));
         break;
     case 199:

@@ -9,7 +9,6 @@ namespace {
 
 constexpr int kBootMs = 300;      // from VNREQ,199 to the loader's first request
 constexpr int kRetryMs = 500;     // a request unanswered this long is repeated, well inside the tool's 2 s
-constexpr int kProgramMs = 2;     // programming a block; bytes arriving meanwhile are stray
 constexpr int kQuietMs = 100;     // after a bad chunk the line must be silent this long
 constexpr int kMaxTries = 10;     // requests for one header or chunk before the loader gives up
 constexpr int kCrcSize = 2;       // CRC-16 behind each chunk, low byte first
@@ -146,7 +145,7 @@ void SimInstrument::HeaderComplete() {
         return;
     }
     eUpdateStage = UpdatePause;
-    pUpdateTimer->start(kProgramMs);
+    pUpdateTimer->start(kUpdateProgramMs);
 }
 
 void SimInstrument::ChunkComplete() {
@@ -166,5 +165,5 @@ void SimInstrument::ChunkComplete() {
         return;
     }
     eUpdateStage = UpdatePause;
-    pUpdateTimer->start(kProgramMs);
+    pUpdateTimer->start(kUpdateProgramMs);
 }

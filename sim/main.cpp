@@ -100,6 +100,7 @@ bool ApplyFaults(const QCommandLineParser& parser, SimInstrument& instrument) {
     instrument.SetSplitWrites(parser.value("split").toInt());
     instrument.SetNoise(parser.isSet("noise"));
     instrument.SetBadChecksums(parser.isSet("bad-checksums"));
+    instrument.SetForeignTraffic(parser.isSet("foreign"));
     for (const QString& sBody : parser.values("lose"))
         instrument.LoseRequest(sBody.toUtf8());
     const struct {
@@ -142,12 +143,14 @@ int main(int argc, char** argv) {
         {"settings", "Initial settings (see above).", "values"},
         {"flights", "Logbook: comma-separated flight sizes in bytes.", "sizes"},
         {"link", "Also reach the instrument under this path (a symbolic link).", "path"},
+        {"baud", "Pace the line at this baud rate, ten bits a byte, both ways (0: at once).", "rate", "0"},
         {"update-chunks", "Chunks to fetch in an update, instead of the header's size.", "count"},
         {"silent", "Answer nothing."},
         {"delay", "Delay every reply by this many milliseconds.", "ms", "0"},
         {"split", "Write every reply in this many pieces, 10 ms apart.", "pieces", "1"},
         {"noise", "Send line noise before every sentence."},
         {"bad-checksums", "Send a garbled sentence with a wrong checksum after every sentence."},
+        {"foreign", "Mix GNSS, FLARM and LX sentences and overlong lines into the line."},
         {"lose", "Ignore the first sentence with exactly this body (repeatable).", "body"},
         {"stall-part", "Send half of this flight part, then nothing.", "part"},
         {"stray-part", "Send a stray byte before this flight part.", "part"},
@@ -167,6 +170,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     instrument.SetLinkPath(parser.value("link"));
+    if (!instrument.SetLineBaud(parser.value("baud").toInt())) {
+        fprintf(stderr, "vornik-sim: the line cannot be paced\n");
+        return 1;
+    }
     if (!instrument.Open()) {
         fprintf(stderr, "vornik-sim: cannot open a pseudo-terminal\n");
         return 1;

@@ -158,6 +158,23 @@ private slots:
         QVERIFY(tool.Ask("VNREQ,0").startsWith("$VNINFO2,"));
     }
 
+    // Other equipment talks between replies and around them, but holds back while flight parts are asked
+    // for: every part after the first request arrives as its 128 bytes alone.
+    void foreignTraffic() {
+        pSim->AddFlight(1000);
+        pSim->SetForeignTraffic(true);
+        QVERIFY(tool.Collect(1500).contains("*"));
+        tool.Send("VNREQ,0");
+        QVERIFY(tool.Collect(1500).contains(Frame("VNINFO2,Tovak_2,A7,512,1,4,7,2.0")));
+        tool.Send("VNREQ,50,0,0");
+        tool.Collect(300);
+        const QByteArray baFlight = pSim->Flight(0).baData + QByteArray(24, '\xFF');
+        for (int iPart = 1; iPart < 8; ++iPart) {
+            tool.Send("VNREQ,50,0," + QByteArray::number(iPart));
+            QCOMPARE(tool.Collect(300), baFlight.mid(128 * iPart, 128));
+        }
+    }
+
     // The test plays the tool through a whole update, its port closed while the loader starts and one
     // chunk's CRC spoilt on the way: the chunk is asked for again and the image comes out whole.
     void updateRebuildsImage() {
