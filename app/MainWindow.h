@@ -84,7 +84,11 @@ private:
     QGroupBox* BuildUpdateGroup();
 
     // Logbook and flight download (MainWindowLogbook.cpp).
+    void AskForLogbookRow();
+    void CheckLogbookRow();
     void TakeLogbookRow();
+    void SetRawMode(bool bOn);
+    void SettleLine();
     void RequestFlightPart();
     void ReadFlightPart();
     void SaveFlight();
@@ -149,6 +153,9 @@ private:
     uint32_t uiChunkId = 0;
     uint32_t uiLastReqMs = 0;
     int16_t iLogbookRow = -1;
+    // A logbook row asked for and not come yet; rowClock runs from its request.
+    bool bRowAwaited = false;
+    QElapsedTimer rowClock;
     bool bRawMode = false;
 
     uint8_t byFlightIdx = 0;
@@ -157,6 +164,9 @@ private:
     QElapsedTimer partClock;
     uint16_t uiTriedPartNr = 0;
     uint8_t byPartTries = 0;
+    // Set while the line must fall quiet before a part is asked for; restarted by every byte meanwhile.
+    bool bSettling = false;
+    QElapsedTimer quietClock;
 
     uint8_t abyUpdateBuf[1024];
     // Started with the update and at each request: the watchdog must not trip at midnight.

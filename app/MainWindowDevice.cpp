@@ -45,6 +45,11 @@ void MainWindow::LoadSettings() {
 }
 
 void MainWindow::WriteSettings() {
+    // The answer would land among the flight's raw bytes; the buttons are off meanwhile.
+    if (bRawMode) {
+        qDebug("Settings not saved during a flight download");
+        return;
+    }
     char szCommand[120];
     if (ModelIs("Tovak_2") || ModelIs("Ulmar")) {
         // A protocol this tool does not list leaves the combo box empty; the instrument keeps its own.

@@ -108,6 +108,7 @@ void MainWindow::Disconnected() {
     pSettings2Group->hide();
     pFlightCombo->clear();
     iLogbookRow = -1;
+    bRowAwaited = false;
     EndFlightDownload();
     framer.parser.info.Clear();
     framer.parser.settings.Clear();
@@ -166,8 +167,12 @@ void MainWindow::OpenSelectedPort() {
     pSerialPort->setParity(QSerialPort::NoParity);
     pSerialPort->setStopBits(QSerialPort::OneStop);
     pSerialPort->setFlowControl(QSerialPort::NoFlowControl);
-    if (!pSerialPort->open(QIODevice::ReadWrite))
+    if (!pSerialPort->open(QIODevice::ReadWrite)) {
         qDebug("Com open failed: %s", qUtf8Printable(pSerialPort->errorString()));
+        // Tried again every other tick, so that an instrument plugged in late is found without the
+        // user's help; Disconnect ends the attempts.
+        iOpenTicks = 3;
+    }
 }
 
 // Asks for the first thing the tool still lacks: identity, settings, then the logbook's first row.
@@ -180,8 +185,10 @@ void MainWindow::Poll() {
     } else if (!framer.parser.settings.bValid) {
         SendCommand("VNREQ,1");
     } else if (iLogbookRow < 0 && (ModelIs("Tovak_2") || ModelIs("Ulmar"))) {
-        SendCommand("VNREQ,40,0");
         iLogbookRow = 0;
+        AskForLogbookRow();
+    } else {
+        CheckLogbookRow();
     }
 }
 
@@ -210,8 +217,7 @@ void MainWindow::ReadCOMData() {
             LoadSettings();
             break;
         case kCodeLogbook:
-            if (framer.parser.logbook.uiFlightCount != 0)
-                TakeLogbookRow();
+            TakeLogbookRow();
             break;
         default:
             break;

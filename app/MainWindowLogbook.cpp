@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QIcon>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QSerialPort>
 
@@ -28,15 +29,41 @@ constexpr uint32_t kMaxParts = 65535;
 constexpr qint64 kPartTimeoutMs = 3000;
 // ...and asked for again at most this many times in a row.
 constexpr uint8_t kMaxPartTries = 3;
+// A logbook row not come this long after its request was lost on the line; it is asked for again.
+constexpr qint64 kRowTimeoutMs = 3000;
+// Parts carry no frame: before the first part and a part asked for again, the line must have been quiet
+// this long, so that the rest of a sentence, a late reply or a stale part is not counted into it.
+constexpr qint64 kQuietLineMs = 250;
 
 } // namespace
 
+void MainWindow::AskForLogbookRow() {
+    char szCommand[32];
+    snprintf(szCommand, sizeof(szCommand), "VNREQ,40,%u", static_cast<unsigned>(iLogbookRow));
+    SendCommand(szCommand);
+    bRowAwaited = true;
+    rowClock.start();
+}
+
+// On the poll: a row whose request or answer was lost would leave the listing stuck for good.
+void MainWindow::CheckLogbookRow() {
+    if (!bRowAwaited || !rowClock.hasExpired(kRowTimeoutMs))
+        return;
+    qDebug("Logbook row %d asked for again", static_cast<int>(iLogbookRow));
+    AskForLogbookRow();
+}
+
 // Fills the row that was asked for and asks for the next one.
 void MainWindow::TakeLogbookRow() {
-    // A row nobody asked for must not land outside the table or shift the listing.
-    if (iLogbookRow < 0 || iLogbookRow >= kLogbookRows)
-        return;
     const common::LogbookEntry& entry = framer.parser.logbook;
+    // An empty logbook answers with a count of 0: nothing to list, nothing more to ask.
+    if (entry.uiFlightCount == 0) {
+        bRowAwaited = false;
+        return;
+    }
+    // A row nobody asked for must not land outside the table or shift the listing.
+    if (!bRowAwaited || iLogbookRow < 0 || iLogbookRow >= kLogbookRows)
+        return;
     FlightSlot& flight = aFlights[iLogbookRow];
     flight.dtStart = common::PackedTimeToDate(entry.uiPackedTime);
     flight.uiStartSec = entry.uiPackedTime % 86400u;
@@ -50,17 +77,17 @@ void MainWindow::TakeLogbookRow() {
     pFlightCombo->insertItem(pFlightCombo->count(), QIcon(), QString::fromLatin1(szItem));
 
     iLogbookRow++;
-    if (iLogbookRow < kLogbookRows && iLogbookRow < entry.uiFlightCount) {
-        char szCommand[32];
-        snprintf(szCommand, sizeof(szCommand), "VNREQ,40,%u", static_cast<unsigned>(iLogbookRow));
-        SendCommand(szCommand);
-    }
+    if (iLogbookRow < kLogbookRows && iLogbookRow < entry.uiFlightCount)
+        AskForLogbookRow();
+    else
+        bRowAwaited = false;
 }
 
 void MainWindow::EmptyLogbook() {
     SendCommand("VNREQ,39");
     pFlightCombo->clear();
     iLogbookRow = -1;
+    bRowAwaited = false;
 }
 
 void MainWindow::DownloadFlight() {
@@ -79,17 +106,37 @@ void MainWindow::DownloadFlight() {
         return;
     }
     byFlightIdx = static_cast<uint8_t>(iRow);
-    bRawMode = true;
+    SetRawMode(true);
     uiPartNr = 0;
     pDownloadProgress->setValue(0);
     baFlight.clear();
     pSerialPort->flush();
     uiTriedPartNr = 0;
     byPartTries = 0;
-    RequestFlightPart();
+    SettleLine();
+}
+
+// While the port's bytes are flight data, Save stays off: the instrument's answer would land among them.
+void MainWindow::SetRawMode(bool bOn) {
+    bRawMode = bOn;
+    pSaveButton->setEnabled(!bOn);
+    pSave2Button->setEnabled(!bOn);
+}
+
+// Drops what waits on the port; the tick asks for the part once nothing more has come for a while.
+void MainWindow::SettleLine() {
+    if (pSerialPort->isOpen())
+        pSerialPort->clear(QSerialPort::Input);
+    bSettling = true;
+    quietClock.start();
+    // The wait counts into the part's time: a line that never falls quiet is given up like a lost part.
+    partClock.start();
 }
 
 void MainWindow::RequestFlightPart() {
+    // Nothing asked for yet can be on its way: whatever waits is stray.
+    if (pSerialPort->isOpen())
+        pSerialPort->clear(QSerialPort::Input);
     char szCommand[32];
     snprintf(szCommand, sizeof(szCommand), "VNREQ,50,%u,%u", static_cast<unsigned>(byFlightIdx),
              static_cast<unsigned>(uiPartNr));
@@ -99,6 +146,11 @@ void MainWindow::RequestFlightPart() {
 
 // The raw download step: the port's bytes are flight data, taken a whole part at a time.
 void MainWindow::ReadFlightPart() {
+    if (bSettling) {
+        pSerialPort->clear(QSerialPort::Input);
+        quietClock.start();
+        return;
+    }
     const qint64 iWaiting = pSerialPort->bytesAvailable();
     if (iWaiting < kPartSize)
         return;
@@ -139,16 +191,23 @@ void MainWindow::SaveFlight() {
         pDownloadProgress->setValue(0);
     }
     baFlight.clear();
-    bRawMode = false;
+    SetRawMode(false);
 }
 
-// On the one-second tick: a part that has not completed in time is taken as lost.
+// On the one-second tick: the part is asked for once the line has fallen quiet, and taken as lost when it
+// has not completed in time.
 void MainWindow::CheckFlightStall() {
-    if (bRawMode && partClock.hasExpired(kPartTimeoutMs))
+    if (!bRawMode)
+        return;
+    if (bSettling && quietClock.hasExpired(kQuietLineMs)) {
+        bSettling = false;
+        RequestFlightPart();
+    } else if (partClock.hasExpired(kPartTimeoutMs)) {
         RetryFlightPart();
+    }
 }
 
-// The stall recovery: what waits on the port is stale, so it goes, and the same part is asked for again.
+// The stall recovery: what the line carries is stale, so it goes, and the same part is asked for again.
 void MainWindow::RetryFlightPart() {
     // Tries are counted in a row: a part that completed ends the row.
     if (uiTriedPartNr != uiPartNr) {
@@ -160,15 +219,14 @@ void MainWindow::RetryFlightPart() {
         EndFlightDownload();
         return;
     }
-    if (pSerialPort->isOpen())
-        pSerialPort->clear(QSerialPort::Input);
     qDebug("Flight part %u asked for again", static_cast<unsigned>(uiPartNr));
-    RequestFlightPart();
+    SettleLine();
 }
 
 // Leaves raw mode without writing anything.
 void MainWindow::EndFlightDownload() {
-    bRawMode = false;
+    SetRawMode(false);
+    bSettling = false;
     baFlight.clear();
     pDownloadProgress->setValue(0);
 }

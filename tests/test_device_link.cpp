@@ -450,6 +450,41 @@ private slots:
         QTRY_COMPARE(Sent(), (QList<QByteArray>{"VNREQ,0", "VNREQ,1"}));
     }
 
+    // Connect pressed before the instrument is plugged in: the opening is tried again every other tick
+    // until the port opens, and Disconnect ends the attempts.
+    void openingRetriedUntilPlugged() {
+        const QRegularExpression failed(QStringLiteral("^Com open failed: "));
+        pSim->Unplug();
+        SelectPort(sLink);
+        Press("connectButton");
+        QTest::ignoreMessage(QtDebugMsg, failed);
+        Tick();
+        Tick();
+        QTest::ignoreMessage(QtDebugMsg, failed);
+        Tick();
+        QCOMPARE(Button(), QStringLiteral("Disconnect"));
+        QVERIFY(pSim->Replug());
+        Tick();
+        Tick();
+        Tick();
+        QTRY_COMPARE(Sent(), QList<QByteArray>{"VNREQ,0"});
+        QTRY_COMPARE(Label(), QString::fromLatin1(kTovakLine));
+
+        Press("connectButton");
+        pSim->Unplug();
+        Press("connectButton");
+        QTest::ignoreMessage(QtDebugMsg, failed);
+        Tick();
+        Press("connectButton");
+        QVERIFY(pSim->Replug());
+        pSim->ClearLog();
+        for (int i = 0; i < 4; i++)
+            Tick();
+        QTest::qWait(100);
+        QCOMPARE(Sent(), QList<QByteArray>());
+        QCOMPARE(Button(), QStringLiteral("Connect"));
+    }
+
     void realTimerDrivesThePoll() {
         pWindow->findChild<QTimer*>(QStringLiteral("pollTimer"))->start();
         SelectPort(sLink);

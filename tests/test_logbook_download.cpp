@@ -261,6 +261,22 @@ private slots:
         QVERIFY(!pRig->sim.ReceivedSentences().join('\n').contains("VNREQ,50"));
     }
 
+    // A row lost on the line is asked for again three seconds later and the listing goes on; a listing
+    // that is complete is not asked for again.
+    void lostRowAskedAgain() {
+        pRig->sim.LoseRequest("VNREQ,40,1");
+        for (int i = 0; i < 3; i++)
+            pRig->sim.AddFlight(300, sim::PackLogbookTime(2024, 5, 17, 49510 + 60 * i));
+        QVERIFY(pRig->MakeWindow() && pRig->Connect());
+        QVERIFY(pRig->Until([this] { return Flights()->count() == 3; }, 10000));
+        QCOMPARE(pRig->sim.RequestCount("VNREQ,40,1"), 2);
+        QVERIFY(pRig->Logged(QStringLiteral("Logbook row 1 asked for again")));
+        QCOMPARE(Flights()->itemText(2), QStringLiteral("17.05.24-13:47"));
+        pRig->RunFor(4000);
+        for (int i = 0; i < 3; i++)
+            QCOMPARE(pRig->sim.RequestCount("VNREQ,40," + QByteArray::number(i)), i == 1 ? 2 : 1);
+    }
+
     // A row arriving after Empty answers a request that no longer stands.
     void unaskedRowIgnored() {
         pRig->sim.SetReplyDelayMs(400);
@@ -272,6 +288,49 @@ private slots:
         pRig->RunFor(800, false);
         QCOMPARE(Flights()->count(), 0);
         QCOMPARE(pRig->sim.RequestCount("VNREQ,40,1"), 0);
+    }
+
+    // Bytes still on their way when a download starts, the rest of the last listed row or a part of the
+    // download started over, are never counted into a part: each part is asked for once and the file is
+    // whole. Replies come in eight pieces, a garbled copy behind every sentence.
+    void staleBytesBeforeFirstPart_data() {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("rest of the last row") << false;
+        QTest::newRow("part of a download started over") << true;
+    }
+    void staleBytesBeforeFirstPart() {
+        QFETCH(bool, restart);
+        pRig->sim.SetBadChecksums(true);
+        pRig->sim.SetSplitWrites(8, 30);
+        QVERIFY(ListFlights({1000}));
+        pRig->Click("downloadButton");
+        if (restart) {
+            QVERIFY(pRig->Until([this] { return pRig->sim.RequestCount(PartRequest(1)) == 1; }));
+            pRig->Click("downloadButton");
+        }
+        QVERIFY(pRig->Until([this] { return DownloadEnded(); }, 30000));
+        QCOMPARE(ReadFile(kFileName), pRig->sim.Flight(0).baData);
+        QCOMPARE(pRig->sim.RequestCount(PartRequest(0)), restart ? 2 : 1);
+        QVERIFY(!pRig->LoggedStart(QStringLiteral("Flight part ")));
+    }
+
+    // Save is off while a flight comes down, and refused if called all the same: the instrument's answer
+    // would land among the flight's bytes.
+    void saveOffDuringDownload() {
+        pRig->sim.SetPartFault(SimInstrument::PartFault::Stall, 2);
+        QVERIFY(ListFlights({1000}));
+        QPushButton* pSave = pRig->Find<QPushButton>("saveButton");
+        QPushButton* pSave2 = pRig->Find<QPushButton>("save2Button");
+        pRig->Click("downloadButton");
+        QVERIFY(pRig->Until([this] { return pRig->sim.RequestCount(PartRequest(2)) == 1; }));
+        QVERIFY(!pSave->isEnabled() && !pSave2->isEnabled());
+        QMetaObject::invokeMethod(pRig->pWindow.get(), "WriteSettings", Qt::DirectConnection);
+        QVERIFY(pRig->Logged(QStringLiteral("Settings not saved during a flight download")));
+        QVERIFY(pRig->Until([this] { return DownloadEnded(); }, 30000));
+        QCOMPARE(ReadFile(kFileName), pRig->sim.Flight(0).baData);
+        QVERIFY(pSave->isEnabled() && pSave2->isEnabled());
+        QCOMPARE(pRig->sim.RequestCount("VNREQ,1"), 1);
+        QVERIFY(!pRig->sim.ReceivedSentences().join('\n').contains("VNSET2"));
     }
 
     // Parts are counted in 16 bits: 65535 parts fit, 65536 do not.
@@ -291,7 +350,7 @@ private slots:
         QVERIFY(pRig->MakeWindow() && pRig->Connect());
         QVERIFY(pRig->Until([this] { return Flights()->count() == 1; }));
         pRig->Click("downloadButton");
-        pRig->RunFor(300);
+        pRig->RunFor(1000);
         QCOMPARE(pRig->sim.RequestCount(PartRequest(0)), starts ? 1 : 0);
         QCOMPARE(pRig->Logged(QStringLiteral("Flight is too long to download")), !starts);
     }
