@@ -80,8 +80,8 @@ QTextEdit* MakeDebugPane(const char* pszName) {
     pPane->setObjectName(QLatin1String(pszName));
     pPane->setContextMenuPolicy(Qt::NoContextMenu);
     pPane->setMinimumWidth(350);
-    // The last 5000 lines: a day of traffic must neither grow the memory nor slow each append.
-    pPane->document()->setMaximumBlockCount(5000);
+    // A day of traffic must not grow an undo history; AppendToPane keeps the pane to its last lines.
+    pPane->setUndoRedoEnabled(false);
     return pPane;
 }
 

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 
 #include <climits>
@@ -46,9 +48,23 @@ bool IsLineLost(QSerialPort::SerialPortError eError) {
     }
 }
 
+// A debug pane keeps at least its last kPaneLines lines, the one still being written included. Cutting
+// lines off the top makes the pane lay out every line that stays, so they go a thousand at a time rather
+// than a few with every append, which under a busy line cost more than the append itself.
+constexpr int kPaneLines = 5000;
+constexpr int kPaneCutLines = 1000;
+
 void AppendToPane(QTextEdit* pPane, const QString& text) {
     pPane->moveCursor(QTextCursor::End);
     pPane->insertPlainText(text);
+    QTextDocument* pDocument = pPane->document();
+    if (pDocument->blockCount() >= kPaneLines + kPaneCutLines) {
+        // Selected by position: stepping block by block would lay out each line it passes.
+        QTextCursor top(pDocument);
+        top.setPosition(pDocument->findBlockByNumber(pDocument->blockCount() - kPaneLines).position(),
+                        QTextCursor::KeepAnchor);
+        top.removeSelectedText();
+    }
     pPane->moveCursor(QTextCursor::End);
 }
 
@@ -236,8 +252,10 @@ bool MainWindow::SendCommand(const char* pszCommand) {
     }
     AppendChecksum(szSentence);
     pSerialPort->write(szSentence);
+    // On the line before the pane's work, which takes longer than the command's own bytes: the answer
+    // is on its way meanwhile.
+    pSerialPort->waitForBytesWritten(30000);
     if (pEnableOutputCheck->isChecked())
         AppendToPane(pSentText, QString::fromUtf8(szSentence));
-    pSerialPort->waitForBytesWritten(30000);
     return true;
 }

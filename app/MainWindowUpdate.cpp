@@ -104,6 +104,8 @@ void MainWindow::SendUpdateHeader() {
     if (!ReadNewUpdateChunk(0, kHeaderSize))
         return;
     pSerialPort->write(reinterpret_cast<const char*>(abyUpdateBuf), kHeaderSize);
+    // Out now, not after the window has repainted: the loader waits for every byte.
+    pSerialPort->flush();
     uiChunkId = 0;
     pUpdateProgress->setValue(0);
 }
@@ -119,6 +121,7 @@ void MainWindow::SendUpdateChunk() {
     const uint16_t uiCrc = CalcCrc16(abyUpdateBuf, kChunkSize);
     const char acCrc[2] = {static_cast<char>(uiCrc & 0xFF), static_cast<char>(uiCrc >> 8)};
     pSerialPort->write(acCrc, sizeof(acCrc));
+    pSerialPort->flush();
     // The share of the file before this chunk. Chunks past the end lie beyond the bar's range, which
     // would ignore them anyway; an empty file has no share at all.
     const qint64 iFileSize = fileUpdate.size();
