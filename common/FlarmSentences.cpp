@@ -1,6 +1,5 @@
 #include "common/FieldParsers.h"
 #include "common/ParserNMEA.h"
-#include "common/TimeOfDay.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,7 +23,7 @@ bool KeyIs(const char* pszField, const char* pszKey) {
 } // namespace
 
 bool ParserNMEA::ParsePFLAU() {
-    const uint32_t uiNowMs = TimeOfDayMs();
+    const uint32_t uiNowMs = uiLastSentenceMs;
     flarmStatus.uiTimeMs = uiNowMs;
     flarmStatus.byRx = static_cast<uint8_t>(ParseInt(GetField(1), 0));
     flarmStatus.byTx = static_cast<uint8_t>(ParseInt(GetField(2), 0));
@@ -50,7 +49,7 @@ bool ParserNMEA::ParsePFLAA() {
         fprintf(stderr, "PFLAA invalid field count %i.\n", byFieldCount);
         return false;
     }
-    flarmTarget.uiTimeMs = TimeOfDayMs();
+    flarmTarget.uiTimeMs = uiLastSentenceMs;
     flarmTarget.byAlarmLevel = static_cast<uint8_t>(ParseInt(GetField(1), 0));
     flarmTarget.iRelativeNorth = static_cast<int16_t>(ParseInt(GetField(2), 0));
     flarmTarget.iRelativeEast = static_cast<int16_t>(ParseInt(GetField(3), 0));
@@ -104,7 +103,7 @@ bool ParserNMEA::ParsePFLAE() {
     if (iSeverity == 0)
         return true;
     const uint16_t uiCode = static_cast<uint16_t>(ParseHex(GetField(3), false));
-    const uint32_t uiNowMs = TimeOfDayMs();
+    const uint32_t uiNowMs = uiLastSentenceMs;
     // The unit repeats an active error; only a new one, or the same after a while, is stored. The
     // difference wraps at midnight and then lets the error through.
     if (uiCode == flarmError.uiErrorCode && uiNowMs - flarmError.uiTimeMs <= FlarmError::kRepeatMs)

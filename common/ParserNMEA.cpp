@@ -10,9 +10,6 @@ namespace common {
 
 namespace {
 
-// Every field the sentence lacks reads as this text.
-const char kEmptyField[] = "";
-
 // The identifier matches when it begins with the whole of szText; a shorter one does not. The first
 // difference ends the comparison, so nothing past the identifier's terminator is read.
 template <size_t N> bool IdIs(const char* pszId, const char (&szText)[N]) {
@@ -30,10 +27,6 @@ ParserNMEA::ParserNMEA()
       uiLastSentenceMs(TimeOfDayMs() - 10000u), request(), info(), settings(), logbook() {}
 
 ParserNMEA::~ParserNMEA() = default;
-
-const char* ParserNMEA::GetField(uint8_t byIndex) const {
-    return byIndex < byFieldCount ? pcSentence + pbyFieldStart[byIndex] : kEmptyField;
-}
 
 void ParserNMEA::PrintDebugTrace() const {
     fprintf(stderr, "\nFC %d\n", byFieldCount);
@@ -113,7 +106,7 @@ SentenceCode ParserNMEA::ParseNMEA(const char* pcSentenceIn, const uint8_t* pbyF
                 progress.szInfo[sizeof progress.szInfo - 1] = '\0';
                 progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(3), 0));
             }
-            progress.uiTimeMs = TimeOfDayMs();
+            progress.uiTimeMs = uiLastSentenceMs;
             return 11;
         }
         if (IdIs(pszId, "PCAID"))

@@ -26,7 +26,9 @@ public:
                                    uint8_t byFieldCount);
 
     // Text of field byIndex of the current sentence; a field that the sentence lacks reads as "".
-    const char* GetField(uint8_t byIndex) const;
+    const char* GetField(uint8_t byIndex) const {
+        return byIndex < byFieldCount ? pcSentence + pbyFieldStart[byIndex] : "";
+    }
 
     // An NMEA latitude (2 degree digits) or longitude (3) in radians, without the hemisphere's sign.
     float ParseCoordinate(const char* pszText, uint8_t byDegDigits) const;
@@ -35,6 +37,7 @@ public:
     const char* pcSentence;
     const uint8_t* pbyFieldStart;
     uint8_t byFieldCount;
+    // Time of day of the sentence being parsed, or of the last one: the stamp its records take.
     uint32_t uiLastSentenceMs;
 
     // GNSS receiver records.

@@ -29,15 +29,8 @@ void BasicNMEA::StartSentence(uint8_t byStart) {
     uiState = Body;
 }
 
-void BasicNMEA::ProcessByte(uint8_t byChar) {
-    uiLastCode = 0;
-    // Most bytes are sentence text: a byte above "," is neither a start, the checksum marker nor a
-    // separator, and one that stays below the size limit only needs storing.
-    if (uiState == Body && byChar > ',' && byLength < kMaxLength - 1) {
-        byChecksum ^= byChar;
-        acSentence[byLength++] = static_cast<char>(byChar);
-        return;
-    }
+// Starts, separators, the checksum and the size limits.
+void BasicNMEA::ProcessOtherByte(uint8_t byChar) {
     switch (uiState) {
     case Idle:
         if (byChar == '$' || byChar == '!')

@@ -22,7 +22,25 @@ public:
 
     BasicNMEA();
 
-    virtual void ProcessByte(uint8_t byChar);
+    // Inline for the bytes of a sentence's text and its separators, which are nearly all the bytes on the
+    // line; the port reader calls this once a byte.
+    virtual void ProcessByte(uint8_t byChar) {
+        uiLastCode = 0;
+        // Neither a start, the checksum marker nor a separator, and still below the size limit: stored.
+        if (uiState == Body && byChar > ',' && byLength < kMaxLength - 1) {
+            byChecksum ^= byChar;
+            acSentence[byLength++] = static_cast<char>(byChar);
+            return;
+        }
+        // A separator within both limits ends the field in place.
+        if (uiState == Body && byChar == ',' && byLength < kMaxLength - 1 && byFieldCount < kMaxFields - 1) {
+            byChecksum ^= byChar;
+            abyFieldStart[++byFieldCount] = static_cast<uint8_t>(byLength + 1);
+            acSentence[byLength++] = '\0';
+            return;
+        }
+        ProcessOtherByte(byChar);
+    }
     virtual void OnSentence();
 
     char acSentence[140];
@@ -37,5 +55,6 @@ public:
     common::SentenceCode uiLastCode;
 
 private:
+    void ProcessOtherByte(uint8_t byChar);
     void StartSentence(uint8_t byStart);
 };
