@@ -11,22 +11,11 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build-screenshot}
 SHOTS=(connected:docs/connected-window.png logbook:docs/logbook-listed.png download:docs/download-in-progress.png)
 
-sudo_if_needed() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
-# The offscreen platform draws text only with a font that fontconfig knows; without one every
-# label comes out as empty boxes.
-if ! { command -v fc-list >/dev/null && [ -n "$(fc-list)" ]; } &&
-    ! dpkg-query -W -f='${Status}' fonts-dejavu-core 2>/dev/null | grep -q "install ok installed"; then
-    echo "Installing: fonts-dejavu-core"
-    sudo_if_needed apt-get update -qq
-    sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends fonts-dejavu-core
-fi
+source docs/fonts.sh
 
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD_DIR" --target vornik-connected-screenshot --parallel 2
 for shot in "${SHOTS[@]}"; do
-    QT_QPA_PLATFORM=offscreen "$BUILD_DIR/tests/vornik-connected-screenshot" "${shot%%:*}" "${shot#*:}"
+    QT_QPA_PLATFORM=offscreen "$BUILD_DIR/docs/vornik-connected-screenshot" "${shot%%:*}" "${shot#*:}"
     echo "Wrote ${shot#*:}"
 done

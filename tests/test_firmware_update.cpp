@@ -2,8 +2,6 @@
 // every chunk's CRC with its own code and rebuilds the image. The file dialog is answered by a timer.
 #include "SimWindowRig.h"
 
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -16,42 +14,12 @@
 
 namespace {
 
-// Answers the next file dialog with sPath, typed as a user would, or cancels it when sPath is empty.
-void AnswerFileDialog(const QString& sPath) {
-    QTimer* pTimer = new QTimer;
-    pTimer->setInterval(20);
-    QObject::connect(pTimer, &QTimer::timeout, [pTimer, sPath] {
-        QFileDialog* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (pDialog == nullptr)
-            return;
-        pTimer->stop();
-        pTimer->deleteLater();
-        if (sPath.isEmpty()) {
-            pDialog->reject();
-            return;
-        }
-        pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(sPath);
-        QMetaObject::invokeMethod(pDialog, "accept");
-        // A name the dialog refuses must not leave it waiting.
-        if (pDialog->isVisible())
-            pDialog->reject();
-    });
-    pTimer->start();
-}
-
 // An update image of iSize bytes whose header tells the instrument how many chunks follow.
 QByteArray MakeImage(int iSize) {
     QByteArray baImage = SimInstrument::MakeUpdateHeader(static_cast<uint32_t>(qMax(0, iSize - 128)));
     while (baImage.size() < iSize)
         baImage += static_cast<char>(QRandomGenerator::global()->bounded(256));
     return baImage.left(iSize);
-}
-
-QString WriteFile(const QString& sName, const QByteArray& baData) {
-    QFile file(sName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(baData) != baData.size())
-        return QString();
-    return QFileInfo(file).absoluteFilePath();
 }
 
 } // namespace
@@ -61,10 +29,6 @@ class TestFirmwareUpdate : public QObject {
 
     std::unique_ptr<SimWindowRig> pRig;
 
-    void ChooseFile(const QString& sPath) {
-        AnswerFileDialog(sPath);
-        pRig->Click("selectFileButton");
-    }
     bool ReadChunk(uint32_t uiOffset, uint16_t uiLength) {
         bool bReady = false;
         QMetaObject::invokeMethod(pRig->pWindow.get(), "ReadNewUpdateChunk", Qt::DirectConnection,
@@ -72,10 +36,17 @@ class TestFirmwareUpdate : public QObject {
                                   Q_ARG(uint16_t, uiLength));
         return bReady;
     }
+    // The chosen file as an absolute path, made in the working directory.
+    void ChooseImage(const QByteArray& baImage) {
+        pRig->ChooseFile(SimWindowRig::WriteFile(QStringLiteral("image.vnu"), baImage));
+    }
     QLineEdit* FileField() const { return pRig->Find<QLineEdit>("updateFileEdit"); }
     QProgressBar* Progress() const { return pRig->Find<QProgressBar>("updateProgress"); }
-    // Update mode is over when the watchdog has cleared the file name.
-    bool UpdateEnded() const { return FileField()->text().isEmpty(); }
+    // Update mode is over when the watchdog has cleared the file name and the bar.
+    bool UpdateEnded() {
+        return pRig->Until([this] { return FileField()->text().isEmpty() && Progress()->value() == 0; },
+                           4000);
+    }
 
 private slots:
     void init() { pRig = std::make_unique<SimWindowRig>(); }
@@ -92,9 +63,8 @@ private slots:
     void crc() {
         QFETCH(QByteArray, data);
         QFETCH(int, crc);
-        QCOMPARE(MainWindow::CalcCrc16(reinterpret_cast<const uint8_t*>(data.constData()),
-                                       static_cast<uint32_t>(data.size())),
-                 crc);
+        const uint8_t* pbyData = reinterpret_cast<const uint8_t*>(data.constData());
+        QCOMPARE(MainWindow::CalcCrc16(pbyData, static_cast<uint32_t>(data.size())), crc);
     }
 
     // Only lengths from 1 to 1023 fit the working buffer; offsets past the end read as erased flash.
@@ -102,27 +72,24 @@ private slots:
         QTest::addColumn<bool>("withFile");
         QTest::addColumn<uint>("offset");
         QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("ready");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("message"); // empty: read
         const QString sTooBig = QStringLiteral("Update working buffer is not as big as requested chunk!");
-        QTest::newRow("no file") << false << 0u << 128 << false
-                                 << QStringLiteral("Update file is not opened");
-        QTest::newRow("length 0") << true << 0u << 0 << false << sTooBig;
-        QTest::newRow("length 1024") << true << 0u << 1024 << false << sTooBig;
-        QTest::newRow("length 1023") << true << 0u << 1023 << true << QString();
-        QTest::newRow("past the end") << true << 100000u << 512 << true << QString();
+        QTest::newRow("no file") << false << 0u << 128 << QStringLiteral("Update file is not opened");
+        QTest::newRow("length 0") << true << 0u << 0 << sTooBig;
+        QTest::newRow("length 1024") << true << 0u << 1024 << sTooBig;
+        QTest::newRow("length 1023") << true << 0u << 1023 << QString();
+        QTest::newRow("past the end") << true << 100000u << 512 << QString();
     }
     void readChunk() {
         QFETCH(bool, withFile);
         QFETCH(uint, offset);
         QFETCH(int, length);
-        QFETCH(bool, ready);
         QFETCH(QString, message);
         QVERIFY(pRig->MakeWindow());
         if (withFile)
-            ChooseFile(WriteFile(QStringLiteral("a.vnu"), MakeImage(1000)));
+            ChooseImage(MakeImage(1000));
         const qsizetype iLogged = pRig->asDebug.size();
-        QCOMPARE(ReadChunk(offset, static_cast<uint16_t>(length)), ready);
+        QCOMPARE(ReadChunk(offset, static_cast<uint16_t>(length)), message.isEmpty());
         QCOMPARE(pRig->asDebug.mid(iLogged), message.isEmpty() ? QStringList() : QStringList{message});
     }
 
@@ -133,16 +100,15 @@ private slots:
         QVERIFY(mkfifo(baFifo.constData(), 0600) == 0);
         // A writer, so that the window's read-only opening does not wait for one.
         const int iWriter = open(baFifo.constData(), O_RDWR | O_NONBLOCK);
-        QVERIFY(iWriter >= 0);
-        QVERIFY(write(iWriter, "data", 4) == 4);
-        ChooseFile(QString::fromLocal8Bit(baFifo));
-        QVERIFY(pRig->Logged(QStringLiteral("Update file is opened and ready to use")));
+        QVERIFY(iWriter >= 0 && write(iWriter, "data", 4) == 4);
+        pRig->ChooseFile(QString::fromLocal8Bit(baFifo));
+        QVERIFY(pRig->Logged("Update file is opened and ready to use"));
         for (int i = 0; i < 3; i++)
             QTest::ignoreMessage(QtWarningMsg,
                                  QRegularExpression(QStringLiteral("Cannot set file position 128")));
         QVERIFY(!ReadChunk(128, 512));
         close(iWriter);
-        QVERIFY(pRig->Logged(QStringLiteral("Update file cannot be positioned at 128")));
+        QVERIFY(pRig->Logged("Update file cannot be positioned at 128"));
     }
 
     // A socket cannot be opened as a file: the message, and Update then asks nothing of the instrument.
@@ -156,98 +122,86 @@ private slots:
         QVERIFY(baPath.size() < static_cast<int>(sizeof(address.sun_path)));
         memcpy(address.sun_path, baPath.constData(), static_cast<size_t>(baPath.size()));
         QVERIFY(bind(iSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0);
-        ChooseFile(QString::fromLocal8Bit(baPath));
+        pRig->ChooseFile(QString::fromLocal8Bit(baPath));
         close(iSocket);
-        QVERIFY(pRig->Logged(QStringLiteral("Errror opening update file!")));
+        QVERIFY(pRig->Logged("Errror opening update file!"));
         QCOMPARE(FileField()->text(), QString::fromLocal8Bit(baPath));
         pRig->Click("updateButton");
         pRig->RunFor(300);
         QCOMPARE(pRig->sim.RequestCount("VNREQ,199"), 0);
     }
 
+    // The image comes out rebuilt exactly, erased flash behind the file's end included; then the
+    // instrument falls silent, the watchdog ends update mode and the poll asks who it is.
     void update_data() {
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("chunks");          // -1: as the header says
+        QTest::addColumn<bool>("cancelAfter");    // a second dialog cancelled: the file stays in use
         QTest::addColumn<QList<int>>("progress"); // every value the bar took; empty: not compared
-        QTest::newRow("1000 bytes") << 1000 << -1 << QList<int>{0, 12, 64, 0};
+        QTest::newRow("1000 bytes") << 1000 << -1 << false << QList<int>{0, 12, 64, 0};
         // The chunk past the end would show 115, outside the bar's range.
-        QTest::newRow("1000 bytes, a chunk past the end") << 1000 << 3 << QList<int>{0, 12, 64, 0};
-        QTest::newRow("60 bytes, header only") << 60 << 0 << QList<int>{0};
-        QTest::newRow("300 KB") << 300000 << -1 << QList<int>{};
+        QTest::newRow("1000 bytes, a chunk past the end") << 1000 << 3 << false << QList<int>{0, 12, 64, 0};
+        QTest::newRow("60 bytes, header only") << 60 << 0 << false << QList<int>{0};
+        QTest::newRow("20 KB") << 20000 << -1 << false << QList<int>{};
+        QTest::newRow("dialog cancelled after") << 1000 << -1 << true << QList<int>{0, 12, 64, 0};
     }
     void update() {
         QFETCH(int, size);
         QFETCH(int, chunks);
+        QFETCH(bool, cancelAfter);
         QFETCH(QList<int>, progress);
         pRig->sim.SetUpdateChunkCount(chunks);
         const QByteArray baImage = MakeImage(size);
         QVERIFY(pRig->MakeWindow() && pRig->Connect());
-        ChooseFile(WriteFile(QStringLiteral("image.vnu"), baImage));
-        QVERIFY(pRig->Logged(QStringLiteral("Update file is opened and ready to use")));
+        ChooseImage(baImage);
+        QVERIFY(pRig->Logged("Update file is opened and ready to use"));
+        if (cancelAfter) {
+            pRig->ChooseFile(QString());
+            QCOMPARE(FileField()->text(), QString());
+        }
         QSignalSpy finished(&pRig->sim, &SimInstrument::UpdateFinished);
         QSignalSpy spy(Progress(), &QProgressBar::valueChanged);
         const int iIdentityAsked = pRig->sim.RequestCount("VNREQ,0");
         pRig->Click("updateButton");
         QVERIFY(pRig->Find<QLabel>("deviceInfoLabel")->text().isEmpty());
-        QVERIFY(pRig->Until([&finished] { return finished.size() == 1; }, 60000));
+        QVERIFY(pRig->Until([&finished] { return finished.size() == 1; }, 20000));
         QVERIFY(finished.at(0).at(0).toBool());
 
-        // Rebuilt exactly, erased flash behind the file's end included.
         const int iChunks = chunks >= 0 ? chunks : (size - 128 + 511) / 512;
         QCOMPARE(pRig->sim.UpdateCrcErrors(), 0);
         QCOMPARE(pRig->sim.UpdateImage(), baImage.leftJustified(128 + 512 * iChunks, '\xFF'));
-        QVERIFY(pRig->Logged(QStringLiteral("Sending update file header.")));
-        QCOMPARE(pRig->Logged(QStringLiteral("Sending content of update file ID:  0")), iChunks > 0);
+        QVERIFY(pRig->Logged("Sending update file header."));
+        QCOMPARE(pRig->Logged("Sending content of update file ID:  0"), iChunks > 0);
 
-        // The instrument falls silent; the watchdog ends update mode and the poll asks who it is.
-        QVERIFY(pRig->Until([this] { return UpdateEnded(); }, 4000));
-        QCOMPARE(Progress()->value(), 0);
+        QVERIFY(UpdateEnded());
         QVERIFY(pRig->Identified());
         QVERIFY(pRig->sim.RequestCount("VNREQ,0") > iIdentityAsked);
         QCOMPARE(pRig->sim.RequestCount("VNREQ,199"), 1);
-        if (!progress.isEmpty()) {
-            QList<int> aiSeen;
-            for (const QList<QVariant>& args : std::as_const(spy))
-                aiSeen << args.at(0).toInt();
+        QList<int> aiSeen;
+        for (const QList<QVariant>& args : std::as_const(spy))
+            aiSeen << args.at(0).toInt();
+        if (!progress.isEmpty())
             QCOMPARE(aiSeen, progress);
-        }
     }
 
-    // A cancelled dialog empties the name field but keeps the file that was open, which Update sends.
-    void cancelKeepsFile() {
-        const QByteArray baImage = MakeImage(1000);
-        QVERIFY(pRig->MakeWindow() && pRig->Connect());
-        ChooseFile(WriteFile(QStringLiteral("kept.vnu"), baImage));
-        ChooseFile(QString());
-        QCOMPARE(FileField()->text(), QString());
-        QSignalSpy finished(&pRig->sim, &SimInstrument::UpdateFinished);
-        pRig->Click("updateButton");
-        QVERIFY(pRig->Until([&finished] { return finished.size() == 1; }, 10000));
-        QCOMPARE(pRig->sim.UpdateImage(), baImage.leftJustified(128 + 1024, '\xFF'));
-    }
-
-    // No request after Update: update mode ends between two and three seconds later (the rig ticks every
-    // quarter second), the file is closed, and the instrument is identified afresh. Meanwhile Download
-    // starts nothing.
+    // No request after Update: update mode ends between two and three seconds later and the file is
+    // closed. Meanwhile Download starts nothing.
     void watchdogAfterSilence() {
         pRig->sim.AddFlight(300);
         QVERIFY(pRig->MakeWindow() && pRig->Connect());
         QVERIFY(pRig->Until([this] { return pRig->Find<QComboBox>("flightCombo")->count() == 1; }));
-        ChooseFile(WriteFile(QStringLiteral("image.vnu"), MakeImage(1000)));
+        ChooseImage(MakeImage(1000));
         pRig->sim.SetSilent(true);
         QElapsedTimer clock;
         clock.start();
         pRig->Click("updateButton");
         pRig->Click("downloadButton");
-        QVERIFY(pRig->Logged(QStringLiteral("Instrument not ready for a download")));
-        QVERIFY(pRig->Until([this] { return UpdateEnded(); }, 4000));
+        QVERIFY(pRig->Logged("Instrument not ready for a download"));
+        QVERIFY(UpdateEnded());
         QVERIFY2(clock.elapsed() > 2000 && clock.elapsed() < 3000,
                  qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!ReadChunk(0, 128));
-        QVERIFY(pRig->Logged(QStringLiteral("Update file is not opened")));
-        pRig->sim.SetSilent(false);
-        QVERIFY(pRig->Until([this] { return !pRig->sim.IsUpdating(); }, 10000));
-        QVERIFY(pRig->Identified());
+        QVERIFY(pRig->Logged("Update file is not opened"));
     }
 
     // The cable is pulled mid-update: the watchdog still ends update mode but leaves the line closed; the
@@ -255,15 +209,14 @@ private slots:
     void unplugMidUpdate() {
         pRig->sim.SetUnplugAtChunk(1);
         QVERIFY(pRig->MakeWindow() && pRig->Connect());
-        ChooseFile(WriteFile(QStringLiteral("image.vnu"), MakeImage(3000)));
+        ChooseImage(MakeImage(3000));
         pRig->Click("updateButton");
         QVERIFY(pRig->Until([this] { return !pRig->sim.IsPlugged(); }));
-        QVERIFY(pRig->Until([this] { return UpdateEnded(); }, 4000));
-        QCOMPARE(Progress()->value(), 0);
+        QVERIFY(UpdateEnded());
         QCOMPARE(pRig->Find<QPushButton>("connectButton")->text(), QStringLiteral("Connect"));
         QVERIFY(pRig->sim.Replug());
         const int iIdentityAsked = pRig->sim.RequestCount("VNREQ,0");
-        pRig->RunFor(2000);
+        pRig->RunFor(1000);
         QCOMPARE(pRig->sim.RequestCount("VNREQ,0"), iIdentityAsked);
         QVERIFY(pRig->Connect());
     }

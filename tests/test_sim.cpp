@@ -1,5 +1,6 @@
 // The simulated instrument where the end-to-end tests would not notice it going wrong, driven through
-// its pseudo-terminal with plain POSIX calls. The checksum and CRC here are this test's own.
+// its pseudo-terminal with plain POSIX calls, the clock read as each piece arrives. The checksum and CRC
+// here are this test's own.
 #include "sim/SimInstrument.h"
 
 #include <QSignalSpy>
@@ -31,50 +32,6 @@ uint16_t Crc16(const QByteArray& baData) {
     return uiCrc;
 }
 
-// The tool's end of the line.
-class ToolEnd {
-public:
-    // The instrument keeps its line raw, as the tool's port sets it.
-    bool Open(const QString& sPath) {
-        iFd = open(sPath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        return iFd >= 0;
-    }
-    void Close() {
-        if (iFd >= 0)
-            close(iFd);
-        iFd = -1;
-    }
-    bool Write(const QByteArray& baBytes) {
-        return write(iFd, baBytes.constData(), baBytes.size()) == baBytes.size();
-    }
-    bool Send(const QByteArray& baBody) { return Write(Frame(baBody)); }
-    // One read of what is there now; iError keeps errno of a read that failed, 0 for end of file.
-    QByteArray ReadNow() {
-        char acBuf[4096];
-        const ssize_t iRead = read(iFd, acBuf, sizeof(acBuf));
-        iError = iRead < 0 ? errno : 0;
-        return iRead > 0 ? QByteArray(acBuf, static_cast<int>(iRead)) : QByteArray();
-    }
-    // Runs the event loop for up to iMs, gathering what arrives until it ends with pszEnd.
-    QByteArray Collect(int iMs, const char* pszEnd = nullptr) {
-        QByteArray baAll;
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < iMs && !(pszEnd && baAll.endsWith(pszEnd))) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-            baAll += ReadNow();
-        }
-        return baAll;
-    }
-    QByteArray Ask(const QByteArray& baBody) {
-        Send(baBody);
-        return Collect(1000, "\r\n");
-    }
-
-    int iFd = -1;
-    int iError = 0;
-};
-
 } // namespace
 
 class TestSim : public QObject {
@@ -82,24 +39,59 @@ class TestSim : public QObject {
 
     QTemporaryDir dir;
     SimInstrument* pSim = nullptr;
-    ToolEnd tool;
+    int iFd = -1; // the tool's end of the line, raw as the tool's port sets it
+    int iError = 0;
+    QElapsedTimer clock;
+    QList<QPair<qsizetype, double>> aArrivals; // what Collect had gathered, and when, in ms on the clock
+
+    bool OpenTool(const QString& sPath) {
+        iFd = open(sPath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        return iFd >= 0;
+    }
+    void CloseTool() {
+        if (iFd >= 0)
+            close(iFd);
+        iFd = -1;
+    }
+    bool Write(const QByteArray& baBytes) {
+        return write(iFd, baBytes.constData(), baBytes.size()) == baBytes.size();
+    }
+    // One read of what is there now; iError keeps errno of a read that failed, 0 for end of file.
+    QByteArray ReadNow() {
+        char acBuf[4096];
+        const ssize_t iRead = read(iFd, acBuf, sizeof(acBuf));
+        iError = iRead < 0 ? errno : 0;
+        return iRead > 0 ? QByteArray(acBuf, static_cast<int>(iRead)) : QByteArray();
+    }
+    double Now() const { return clock.nsecsElapsed() / 1e6; }
+    // Runs the event loop for up to iMs, gathering what arrives until it ends with pszEnd.
+    QByteArray Collect(int iMs, const char* pszEnd = nullptr) {
+        QByteArray baAll;
+        aArrivals.clear();
+        for (const double fEndMs = Now() + iMs; Now() < fEndMs && !(pszEnd && baAll.endsWith(pszEnd));) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+            const QByteArray baRead = ReadNow();
+            if (!baRead.isEmpty())
+                aArrivals.append({(baAll += baRead).size(), Now()});
+        }
+        return baAll;
+    }
+    QByteArray Ask(const QByteArray& baBody) {
+        Write(Frame(baBody));
+        return Collect(1000, "\r\n");
+    }
 
 private slots:
     void init() {
         pSim = new SimInstrument;
         pSim->SetLinkPath(dir.filePath("vornik0"));
         QVERIFY(pSim->Open());
-        QVERIFY(tool.Open(pSim->DevicePath()));
+        QVERIFY(OpenTool(pSim->DevicePath()));
+        clock.start();
     }
     void cleanup() {
-        tool.Close();
+        CloseTool();
         delete pSim;
-    }
-
-    void crcCheckValue() {
-        const char acCheck[] = "123456789";
-        QCOMPARE(sim::Crc16Xmodem(reinterpret_cast<const uint8_t*>(acCheck), 9), uint16_t(0x31C3));
-        QCOMPARE(Crc16(acCheck), uint16_t(0x31C3));
     }
 
     // What the instrument reports after the tool's VNSET2, stored settings 0,3.0,10,5,42,2 before.
@@ -128,18 +120,18 @@ private slots:
         QFETCH(QByteArray, baReported);
         pSim->SetIdentity({baModel});
         pSim->SetSettings({0, 30, 10, 5, 42, 2});
-        QVERIFY(tool.Send(baCommand));
-        QCOMPARE(tool.Ask("VNREQ,1"), Frame(baReported));
+        QVERIFY(Write(Frame(baCommand)));
+        QCOMPARE(Ask("VNREQ,1"), Frame(baReported));
     }
 
     // A closed tool side must not make the instrument spin on a hung-up line.
     void toolClosesAndReopens() {
-        tool.Close();
+        CloseTool();
         const std::clock_t cpuBefore = std::clock();
         QTest::qWait(300);
         QVERIFY(std::clock() - cpuBefore < CLOCKS_PER_SEC * 15 / 100);
-        QVERIFY(tool.Open(pSim->DevicePath()));
-        QVERIFY(tool.Ask("VNREQ,0").startsWith("$VNINFO2,"));
+        QVERIFY(OpenTool(pSim->DevicePath()));
+        QVERIFY(Ask("VNREQ,0").startsWith("$VNINFO2,"));
     }
 
     // The link path goes with the line and comes back pointing at the new one.
@@ -149,30 +141,65 @@ private slots:
         QSignalSpy spy(pSim, &SimInstrument::LineClosed);
         pSim->Unplug();
         QCOMPARE(spy.count(), 1);
-        QVERIFY(tool.ReadNow().isEmpty());
-        QVERIFY(tool.iError == EIO || tool.iError == 0);
-        QVERIFY(!QFileInfo::exists(sLink));
-        tool.Close();
-        QVERIFY(pSim->Replug());
-        QVERIFY(tool.Open(sLink));
-        QVERIFY(tool.Ask("VNREQ,0").startsWith("$VNINFO2,"));
+        QVERIFY(ReadNow().isEmpty() && (iError == EIO || iError == 0));
+        QVERIFY(!QFileInfo(sLink).isSymLink() && !QFileInfo::exists(sLink));
+        CloseTool();
+        QVERIFY(pSim->Replug() && OpenTool(sLink));
+        QVERIFY(Ask("VNREQ,0").startsWith("$VNINFO2,"));
     }
 
     // Other equipment talks between replies and around them, but holds back while flight parts are asked
-    // for: every part after the first request arrives as its 128 bytes alone.
+    // for: every part after the first request arrives as its 128 bytes alone, padded with erased flash.
     void foreignTraffic() {
         pSim->AddFlight(1000);
         pSim->SetForeignTraffic(true);
-        QVERIFY(tool.Collect(1500).contains("*"));
-        tool.Send("VNREQ,0");
-        QVERIFY(tool.Collect(1500).contains(Frame("VNINFO2,Tovak_2,A7,512,1,4,7,2.0")));
-        tool.Send("VNREQ,50,0,0");
-        tool.Collect(300);
+        QVERIFY(Collect(1500).contains("*"));
+        Write(Frame("VNREQ,0"));
+        QVERIFY(Collect(1500).contains(Frame("VNINFO2,Tovak_2,A7,512,1,4,7,2.0")));
+        Write(Frame("VNREQ,50,0,0"));
+        Collect(300);
         const QByteArray baFlight = pSim->Flight(0).baData + QByteArray(24, '\xFF');
         for (int iPart = 1; iPart < 8; ++iPart) {
-            tool.Send("VNREQ,50,0," + QByteArray::number(iPart));
-            QCOMPARE(tool.Collect(300), baFlight.mid(128 * iPart, 128));
+            Write(Frame("VNREQ,50,0," + QByteArray::number(iPart)));
+            QCOMPARE(Collect(300), baFlight.mid(128 * iPart, 128));
         }
+    }
+
+    // At a baud rate every byte takes ten bit times on the wire in both directions, never less, and a
+    // burst of other equipment's bytes keeps the pace on average. Unpaced, as every other test runs it, a
+    // burst that would take a second at 9600 baud is there at once.
+    void linePace_data() {
+        QTest::addColumn<int>("baud");
+        QTest::newRow("9600 baud") << 9600;
+        QTest::newRow("115200 baud") << 115200;
+        QTest::newRow("unpaced") << 0;
+    }
+    void linePace() {
+        QFETCH(int, baud);
+        const double fByteMs = baud > 0 ? 10000.0 / baud : 0.0;
+        QVERIFY(pSim->LineBaud() == 0 && (baud == 0 || pSim->SetLineBaud(baud)));
+        // The instrument reads a request no sooner than its last byte could have crossed, and answers after.
+        double fReadMs = -1.0;
+        connect(pSim, &SimInstrument::RequestReceived, this, [&] { fReadMs = Now(); });
+        const double fSentMs = Now();
+        const QByteArray baReply = Ask("VNREQ,0");
+        QVERIFY(baReply.startsWith("$VNINFO2,"));
+        QVERIFY(fReadMs >= fSentMs + Frame("VNREQ,0").size() * fByteMs);
+        QVERIFY(aArrivals.last().second >= fReadMs + baReply.size() * fByteMs);
+
+        QByteArray baBurst;
+        for (int i = 0; i < (baud > 0 ? baud / 100 : 960); ++i)
+            baBurst += static_cast<char>('A' + i % 26);
+        const double fStartMs = Now();
+        pSim->SendTraffic(baBurst + "\r\n");
+        QCOMPARE(Collect(2000, "\r\n"), baBurst + "\r\n");
+        for (const auto& arrival : std::as_const(aArrivals))
+            QVERIFY2(arrival.second + 0.001 >= fStartMs + arrival.first * fByteMs,
+                     qPrintable(
+                         QString("%1 bytes after %2 ms").arg(arrival.first).arg(arrival.second - fStartMs)));
+        const double fTookMs = aArrivals.last().second - fStartMs;
+        QVERIFY(baud > 0 ? aArrivals.size() > 2 && fTookMs < (baBurst.size() + 2) * fByteMs + 150.0
+                         : fTookMs < 250.0);
     }
 
     // The test plays the tool through a whole update, its port closed while the loader starts and one
@@ -182,26 +209,25 @@ private slots:
         for (int i = 0; i < 872; ++i)
             baFile += static_cast<char>(i * 7);
         QSignalSpy spy(pSim, &SimInstrument::UpdateFinished);
-        tool.Send("VNREQ,199");
-        tool.Close();
+        Write(Frame("VNREQ,199"));
+        CloseTool();
         QTest::qWait(1200);
-        QVERIFY(tool.Open(pSim->DevicePath()));
-        QCOMPARE(tool.ReadNow(), Frame("VNREQ,200"));
-        tool.Write(baFile.left(128));
+        QVERIFY(OpenTool(pSim->DevicePath()));
+        QCOMPARE(ReadNow(), Frame("VNREQ,200"));
+        Write(baFile.left(128));
         for (int iStep = 0; iStep < 3; ++iStep) { // chunk 0, chunk 1 spoilt, chunk 1 again
             const int iChunk = iStep == 0 ? 0 : 1;
-            QCOMPARE(tool.Collect(1000, "\r\n"), Frame("VNREQ,201," + QByteArray::number(iChunk)));
-            QByteArray baChunk = baFile.mid(128 + 512 * iChunk, 512);
-            baChunk.append(512 - baChunk.size(), '\xFF');
+            QCOMPARE(Collect(1000, "\r\n"), Frame("VNREQ,201," + QByteArray::number(iChunk)));
+            const QByteArray baChunk = baFile.mid(128 + 512 * iChunk, 512).leftJustified(512, '\xFF');
             const uint16_t uiCrc = Crc16(baChunk) ^ (iStep == 1 ? 1 : 0);
-            tool.Write(baChunk + char(uiCrc & 0xFF) + char(uiCrc >> 8));
+            Write(baChunk + char(uiCrc & 0xFF) + char(uiCrc >> 8));
         }
         QVERIFY(spy.wait(1000));
         QCOMPARE(spy.at(0).at(0).toBool(), true);
         QCOMPARE(pSim->UpdateCrcErrors(), 1);
         QCOMPARE(pSim->UpdateImage(), baFile + QByteArray(152, '\xFF'));
-        QVERIFY(tool.Collect(700).isEmpty()); // no request repeated after the end
-        QVERIFY(tool.Ask("VNREQ,0").startsWith("$VNINFO2,"));
+        QVERIFY(Collect(700).isEmpty()); // no request repeated after the end
+        QVERIFY(Ask("VNREQ,0").startsWith("$VNINFO2,"));
     }
 };
 
