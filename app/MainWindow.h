@@ -34,6 +34,8 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
     // The end-to-end test drives the command sender to its length limit, which no caller reaches.
     friend class TestDeviceLink;
+    // The device fuzzer sets the window's state between inputs and reads it back after every step.
+    friend class DeviceHarness;
 
 public:
     MainWindow();
