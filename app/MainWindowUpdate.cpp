@@ -39,6 +39,15 @@ struct Crc16Table {
 constexpr Crc16Table kCrc16Table;
 static_assert(kCrc16Table.auiEntry[1] == 0x1021 && kCrc16Table.auiEntry[255] == 0x1EF0);
 
+// Out now, not after the window has repainted: the loader waits for every byte. Only what the line can
+// take at once is handed over, and the port writes the rest as the line drains. A flush would write into
+// a full transmit buffer, as a burst of requests leaves it, and the port reports that refusal as it
+// reports a pulled cable, which would end the connection in the middle of the update. Waiting for the
+// line instead would freeze the window for as long as the instrument does not read.
+void WriteOut(QSerialPort* pPort) {
+    pPort->waitForBytesWritten(0);
+}
+
 } // namespace
 
 uint16_t MainWindow::CalcCrc16(const uint8_t* pbyData, uint32_t uiLen) {
@@ -104,8 +113,7 @@ void MainWindow::SendUpdateHeader() {
     if (!ReadNewUpdateChunk(0, kHeaderSize))
         return;
     pSerialPort->write(reinterpret_cast<const char*>(abyUpdateBuf), kHeaderSize);
-    // Out now, not after the window has repainted: the loader waits for every byte.
-    pSerialPort->flush();
+    WriteOut(pSerialPort);
     uiChunkId = 0;
     pUpdateProgress->setValue(0);
 }
@@ -121,7 +129,7 @@ void MainWindow::SendUpdateChunk() {
     const uint16_t uiCrc = CalcCrc16(abyUpdateBuf, kChunkSize);
     const char acCrc[2] = {static_cast<char>(uiCrc & 0xFF), static_cast<char>(uiCrc >> 8)};
     pSerialPort->write(acCrc, sizeof(acCrc));
-    pSerialPort->flush();
+    WriteOut(pSerialPort);
     // The share of the file before this chunk. Chunks past the end lie beyond the bar's range, which
     // would ignore them anyway; an empty file has no share at all.
     const qint64 iFileSize = fileUpdate.size();

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -21,10 +22,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <poll.h>
 #include <pty.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -50,8 +54,10 @@ std::string sUpdateDir;
     abort();
 }
 
-// Each step costs a few turns of the terminal; inputs longer than this add nothing but time.
+// Each step costs a few turns of the terminal, and every update request half a kilobyte of answer:
+// inputs longer than this add nothing but time.
 constexpr int kMaxSteps = 32;
+constexpr size_t kMaxLineBytes = 2048;
 constexpr int kRows = 50;
 constexpr uint32_t kPartSize = 128;
 constexpr uint32_t kHeaderSize = 128;
@@ -62,13 +68,16 @@ constexpr int kLineWaitMs = 5000;
 constexpr qint64 kAgedMs = 3100;
 
 const char* const kModels[] = {"Tovak_2", "Ulmar", "Pelko_2", "Tovak"};
-// Ends inside a chunk, shorter than the header, empty, several chunks.
-const uint32_t kUpdateSizes[] = {1000, 60, 0, 2000};
+// The update files: each the beginning of one image (below), ending inside a chunk, shorter than the
+// header, empty, and the whole image of several chunks.
+constexpr uint32_t kUpdateImageSize = 2000;
+const uint32_t kUpdateSizes[] = {1000, 60, 0, kUpdateImageSize};
 // Follows the window's bytes at the end of an input: no command ends in NUL and no update byte is NUL.
 const char kMark[] = {'\0', '\0', 'E', 'N', 'D', '\0', '\0'};
 
 enum Scenario { Fresh, Listing, Download, Update };
-// Update and Connect are left out: each closes the port, and opening it again costs milliseconds.
+// Update and Connect are left out: each closes the port, and opening it again costs milliseconds, which
+// would slow the fuzzer tenfold.
 enum Action { Nothing, Tick, PressDownload, PressEmpty, PressSave, ToggleOutput };
 
 Action ActionOf(uint8_t byAction) {
@@ -79,27 +88,55 @@ Action ActionOf(uint8_t byAction) {
 // watchdog closes the port.
 enum AgedClock { RowClock = 1, PartClock = 2, QuietClock = 4 };
 
+// What the instrument's end of the line has read and the harness has not looked at yet.
+std::mutex arrivedMutex;
+std::string sArrived;
+
+// The instrument's end reads the line all the time, as an instrument does: the window may wait until the
+// line has taken its bytes before it goes on.
+void ReadInstrumentEnd(int iMaster) {
+    char acBuffer[4096];
+    for (;;) {
+        pollfd pfd = {iMaster, POLLIN, 0};
+        if (poll(&pfd, 1, -1) < 0 && errno != EINTR)
+            return;
+        const ssize_t iRead = read(iMaster, acBuffer, sizeof acBuffer);
+        if (iRead > 0) {
+            std::lock_guard<std::mutex> lock(arrivedMutex);
+            sArrived.append(acBuffer, static_cast<size_t>(iRead));
+        }
+    }
+}
+
 std::string UpdatePath(uint32_t uiSize) {
     return sUpdateDir + "/update-" + std::to_string(uiSize) + ".vnu";
 }
 
-// Byte of an update file, 0xFF beyond its end as the window pads it. Never "$", so that an answer cannot
-// be taken for a command, and never NUL.
-uint8_t UpdateByte(uint32_t uiSize, uint32_t uiOffset) {
-    if (uiOffset >= uiSize)
-        return 0xFF;
-    const uint8_t by = static_cast<uint8_t>(1 + (uiOffset * 7 + uiOffset / 251) % 250);
-    return by == '$' ? 251 : by;
+// No byte of the image is "$", so that an answer cannot be taken for a command, and none is NUL.
+uint8_t abyUpdateImage[kUpdateImageSize];
+
+void MakeUpdateImage() {
+    for (uint32_t i = 0; i < kUpdateImageSize; ++i) {
+        const uint8_t by = static_cast<uint8_t>(1 + (i * 7 + i / 251) % 250);
+        abyUpdateImage[i] = by == '$' ? 251 : by;
+    }
 }
 
-// CRC-16/XMODEM bit by bit, apart from the window's table.
+// CRC-16/XMODEM through a table that the definition fills bit by bit, apart from the window's own.
 uint16_t Crc16(const uint8_t* pbyData, size_t uiSize) {
+    static const std::array<uint16_t, 256> auiTable = [] {
+        std::array<uint16_t, 256> auiEntry{};
+        for (unsigned i = 0; i < 256; ++i) {
+            uint16_t uiCrc = static_cast<uint16_t>(i << 8);
+            for (int iBit = 0; iBit < 8; ++iBit)
+                uiCrc = static_cast<uint16_t>(uiCrc & 0x8000 ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
+            auiEntry[i] = uiCrc;
+        }
+        return auiEntry;
+    }();
     uint16_t uiCrc = 0;
-    for (size_t i = 0; i < uiSize; ++i) {
-        uiCrc ^= static_cast<uint16_t>(pbyData[i] << 8);
-        for (int iBit = 0; iBit < 8; ++iBit)
-            uiCrc = static_cast<uint16_t>(uiCrc & 0x8000 ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
-    }
+    for (size_t i = 0; i < uiSize; ++i)
+        uiCrc = static_cast<uint16_t>((uiCrc << 8) ^ auiTable[(uiCrc >> 8) ^ pbyData[i]]);
     return uiCrc;
 }
 
@@ -212,6 +249,7 @@ bool DeviceHarness::SetUp() {
     cfmakeraw(&tio);
     tcsetattr(iSlave, TCSANOW, &tio);
     fcntl(iMaster, F_SETFL, fcntl(iMaster, F_GETFL) | O_NONBLOCK);
+    std::thread(ReadInstrumentEnd, iMaster).detach();
 
     // In memory where the system offers it: every saved flight is synced to its disk.
     const std::string sBase = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -222,11 +260,15 @@ bool DeviceHarness::SetUp() {
         return false;
     }
     atexit(RemoveTempDirs);
+    // The check value of the definition.
+    if (Crc16(reinterpret_cast<const uint8_t*>("123456789"), 9) != 0x31C3) {
+        fprintf(stderr, "device harness: CRC-16 check value wrong\n");
+        return false;
+    }
+    MakeUpdateImage();
     for (const uint32_t uiSize : kUpdateSizes) {
         FILE* pFile = fopen(UpdatePath(uiSize).c_str(), "wb");
-        for (uint32_t i = 0; pFile != nullptr && i < uiSize; ++i)
-            fputc(UpdateByte(uiSize, i), pFile);
-        if (pFile == nullptr || fclose(pFile) != 0) {
+        if (pFile == nullptr || fwrite(abyUpdateImage, 1, uiSize, pFile) != uiSize || fclose(pFile) != 0) {
             perror("update file");
             return false;
         }
@@ -267,15 +309,17 @@ void DeviceHarness::Run(const uint8_t* pbyData, size_t uiSize) {
     Reset(bySetup);
     SetUpScenario(bySetup, byParam);
     QByteArray baLine;
-    for (int iStep = 0; iStep < kMaxSteps && uiAt < uiSize; ++iStep) {
+    size_t uiLineBytes = 0;
+    for (int iStep = 0; iStep < kMaxSteps && uiAt < uiSize && uiLineBytes < kMaxLineBytes; ++iStep) {
         const uint8_t byAction = Next();
-        const size_t uiLength = std::min<size_t>(Next(), uiSize - uiAt);
+        const size_t uiLength = std::min({size_t{Next()}, uiSize - uiAt, kMaxLineBytes - uiLineBytes});
+        uiLineBytes += uiLength;
         Act(byAction);
         baLine.append(reinterpret_cast<const char*>(pbyData + uiAt), static_cast<qsizetype>(uiLength));
         uiAt += uiLength;
         // In text mode the framer takes every byte in order wherever a read of the port ends: bytes that no
         // action separates go out in one turn of the terminal.
-        if (!pWindow->bRawMode && uiAt < uiSize && iStep + 1 < kMaxSteps &&
+        if (!pWindow->bRawMode && uiAt < uiSize && iStep + 1 < kMaxSteps && uiLineBytes < kMaxLineBytes &&
             ActionOf(pbyData[uiAt]) == Nothing)
             continue;
         Deliver(reinterpret_cast<const uint8_t*>(baLine.constData()), static_cast<size_t>(baLine.size()));
@@ -290,12 +334,6 @@ void DeviceHarness::Run(const uint8_t* pbyData, size_t uiSize) {
 // A freshly connected window, as after a disconnection and a new connection, its framer new.
 void DeviceHarness::Reset(uint8_t bySetup) {
     MainWindow& w = *pWindow;
-    if (!w.bConnected)
-        w.Connect();
-    if (!w.pSerialPort->isOpen())
-        w.OpenSelectedPort();
-    if (!w.pSerialPort->isOpen())
-        Fail("the port does not open again");
     w.iOpenTicks = -1;
     w.framer = BasicNMEA();
     w.pFlightCombo->clear();
@@ -370,7 +408,6 @@ void DeviceHarness::SetUpScenario(uint8_t bySetup, uint8_t byParam) {
 // the flight list's index plus one.
 void DeviceHarness::Act(uint8_t byAction) {
     MainWindow& w = *pWindow;
-    const bool bWasOpen = w.pSerialPort->isOpen();
     const unsigned uiArg = byAction >> 3;
     switch (ActionOf(byAction)) {
     case Tick:
@@ -401,9 +438,6 @@ void DeviceHarness::Act(uint8_t byAction) {
     // A download started afresh has taken nothing yet.
     if (w.bRawMode && w.uiPartNr == 0)
         baExpectedFlight.clear();
-    // What the window sent before losing the port is read now, before a reopening could flush it.
-    if (bWasOpen && !w.pSerialPort->isOpen())
-        ReadLine(true);
     CheckWindow();
 }
 
@@ -441,7 +475,7 @@ void DeviceHarness::TakeSentences(const std::string& sText) {
 // loop. Raw mode is judged by the rule of the download: a part is taken when exactly 128 bytes wait.
 void DeviceHarness::Deliver(const uint8_t* pbyData, size_t uiSize) {
     MainWindow& w = *pWindow;
-    if (uiSize == 0 || !w.pSerialPort->isOpen())
+    if (uiSize == 0)
         return;
     QByteArray baChunk(reinterpret_cast<const char*>(pbyData), static_cast<qsizetype>(uiSize));
     if (bRepair)
@@ -548,20 +582,18 @@ void DeviceHarness::RepairChecksums(uint8_t* pbyData, size_t uiSize) {
     }
 }
 
-// Reads what the window sent. With bAll, everything it sent until now: the mark goes out behind it.
+// Takes what the window sent. With bAll, everything it sent until now: the mark goes out behind it.
 void DeviceHarness::ReadLine(bool bAll) {
-    QSerialPort* pPort = pWindow->pSerialPort;
-    auto Drain = [this] {
-        char acBuffer[4096];
-        ssize_t iRead;
-        while ((iRead = read(iMaster, acBuffer, sizeof acBuffer)) > 0)
-            sOutput.append(acBuffer, static_cast<size_t>(iRead));
+    auto Take = [this] {
+        std::lock_guard<std::mutex> lock(arrivedMutex);
+        sOutput += sArrived;
+        sArrived.clear();
     };
-    Drain();
+    Take();
     if (bAll) {
+        QSerialPort* pPort = pWindow->pSerialPort;
         auto Sent = [&] {
             pPort->waitForBytesWritten(0);
-            Drain();
             return !pPort->isOpen() || pPort->bytesToWrite() == 0;
         };
         if (!SpinUntil(Sent))
@@ -569,7 +601,7 @@ void DeviceHarness::ReadLine(bool bAll) {
         if (write(iSlave, kMark, sizeof kMark) != static_cast<ssize_t>(sizeof kMark))
             Fail("the mark cannot be written");
         auto Marked = [&] {
-            Drain();
+            Take();
             return sOutput.size() >= sizeof kMark &&
                    memcmp(sOutput.data() + sOutput.size() - sizeof kMark, kMark, sizeof kMark) == 0;
         };
@@ -632,9 +664,12 @@ bool DeviceHarness::CheckReply(size_t& uiAt) {
     if (uiNextReply == aReplies.size())
         Fail("the window sent %zu bytes that no request asked for", sOutput.size() - uiAt);
     const Reply& reply = aReplies[uiNextReply];
+    // Erased flash beyond the end of the file.
     uint8_t abyExpected[kChunkSize + 2];
-    for (uint32_t i = 0; i < reply.uiLength; ++i)
-        abyExpected[i] = UpdateByte(uiUpdateSize, reply.uiOffset + i);
+    memset(abyExpected, 0xFF, reply.uiLength);
+    if (reply.uiOffset < uiUpdateSize)
+        memcpy(abyExpected, abyUpdateImage + reply.uiOffset,
+               std::min(reply.uiLength, uiUpdateSize - reply.uiOffset));
     size_t uiLength = reply.uiLength;
     if (reply.bCrc) {
         const uint16_t uiCrc = Crc16(abyExpected, reply.uiLength);
@@ -654,6 +689,9 @@ bool DeviceHarness::CheckReply(size_t& uiAt) {
 
 void DeviceHarness::CheckWindow() const {
     const MainWindow& w = *pWindow;
+    // Nothing the harness does closes the port, and the terminal never fails.
+    if (!w.pSerialPort->isOpen())
+        Fail("the window let go of the port");
     const int iRow = w.iLogbookRow;
     if (iRow < -1 || iRow > kRows)
         Fail("logbook row index %d", iRow);

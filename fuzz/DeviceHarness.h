@@ -22,7 +22,7 @@ class MainWindow;
 // reports.
 //
 // Input: a setup byte, a parameter byte, then up to 32 steps of an action byte, a length byte and that many
-// bytes for the line.
+// bytes for the line, 2048 of them at most.
 class DeviceHarness {
 public:
     // Makes the application, the terminal, the working directory and the update files, connects the
