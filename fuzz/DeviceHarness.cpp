@@ -62,8 +62,11 @@ constexpr int kRows = 50;
 constexpr uint32_t kPartSize = 128;
 constexpr uint32_t kHeaderSize = 128;
 constexpr uint32_t kChunkSize = 512;
-// Far beyond the terminal's slowest turn, well within the fuzzer's time-out.
-constexpr int kLineWaitMs = 5000;
+// Far beyond the terminal's slowest turn: a machine busy writing to its disk has been seen to hold the
+// line for seconds. Within the fuzzer's time-out of 30 s, so that a report says what the line did.
+constexpr int kLineWaitMs = 20000;
+// Turns of the wait that yield before it sleeps.
+constexpr unsigned kSpinTurns = 64;
 // Older than every time-out of the window, the longest being 3000 ms for a logbook row or a part.
 constexpr qint64 kAgedMs = 3100;
 
@@ -140,15 +143,19 @@ uint16_t Crc16(const uint8_t* pbyData, size_t uiSize) {
     return uiCrc;
 }
 
-// Gives the terminal's worker the processor until bDone holds; a sleeping wait would cost far more, its
-// wake-up taking longer than the terminal's turn. False once kLineWaitMs have passed.
+// Gives the terminal's worker the processor until bDone holds. Yielding first, as a sleeping wait's
+// wake-up takes longer than the terminal's usual turn; then sleeping, so that the worker is not kept
+// from the processor by waits that spin on every core. False once kLineWaitMs have passed.
 template <typename Done> bool SpinUntil(Done bDone) {
     QElapsedTimer clock;
     clock.start();
     for (unsigned uiTurn = 1; !bDone(); ++uiTurn) {
         if (uiTurn % 1024 == 0 && clock.hasExpired(kLineWaitMs))
             return false;
-        sched_yield();
+        if (uiTurn < kSpinTurns)
+            sched_yield();
+        else
+            usleep(20);
     }
     return true;
 }
