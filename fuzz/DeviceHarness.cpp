@@ -14,7 +14,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -125,21 +124,14 @@ void MakeUpdateImage() {
     }
 }
 
-// CRC-16/XMODEM through a table that the definition fills bit by bit, apart from the window's own.
+// CRC-16/XMODEM bit by bit, apart from the window's table.
 uint16_t Crc16(const uint8_t* pbyData, size_t uiSize) {
-    static const std::array<uint16_t, 256> auiTable = [] {
-        std::array<uint16_t, 256> auiEntry{};
-        for (unsigned i = 0; i < 256; ++i) {
-            uint16_t uiCrc = static_cast<uint16_t>(i << 8);
-            for (int iBit = 0; iBit < 8; ++iBit)
-                uiCrc = static_cast<uint16_t>(uiCrc & 0x8000 ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
-            auiEntry[i] = uiCrc;
-        }
-        return auiEntry;
-    }();
     uint16_t uiCrc = 0;
-    for (size_t i = 0; i < uiSize; ++i)
-        uiCrc = static_cast<uint16_t>((uiCrc << 8) ^ auiTable[(uiCrc >> 8) ^ pbyData[i]]);
+    for (size_t i = 0; i < uiSize; ++i) {
+        uiCrc ^= static_cast<uint16_t>(pbyData[i] << 8);
+        for (int iBit = 0; iBit < 8; ++iBit)
+            uiCrc = static_cast<uint16_t>(uiCrc & 0x8000 ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
+    }
     return uiCrc;
 }
 
