@@ -125,6 +125,12 @@ MainWindow::MainWindow()
     connect(pTimer, SIGNAL(timeout()), this, SLOT(EverySecond()));
     pTimer->start(1000);
 
+    // Apart from the poll, so that a part is asked for as soon as the line has been quiet long enough.
+    pQuietTimer = new QTimer(this);
+    pQuietTimer->setObjectName(QStringLiteral("quietTimer"));
+    pQuietTimer->setSingleShot(true);
+    connect(pQuietTimer, SIGNAL(timeout()), this, SLOT(LineFellQuiet()));
+
     uiLastReqMs = common::TimeOfDayMs();
 }
 

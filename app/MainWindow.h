@@ -24,6 +24,7 @@ class QPushButton;
 class QSerialPort;
 class QSpinBox;
 class QTextEdit;
+class QTimer;
 class QVBoxLayout;
 
 // The tool's one window. It owns the serial link, the framer with its parser, and every widget.
@@ -58,6 +59,7 @@ private slots:
     const char* GetIGCSerial(uint32_t uiSerial) const;
     const char* GetIGCFileName(uint32_t uiDt, uint8_t byDailyNr, uint32_t uiSerial) const;
     bool ReadNewUpdateChunk(uint32_t uiFileOffset, uint16_t uiReadLen);
+    void LineFellQuiet();
 
 private:
     // Serial link (MainWindowLink.cpp).
@@ -88,11 +90,17 @@ private:
     // Logbook and flight download (MainWindowLogbook.cpp).
     void AskForLogbookRow();
     void CheckLogbookRow();
+    bool IsListed(const common::LogbookEntry& entry) const;
     void TakeLogbookRow();
+    void StartFlightParts(uint16_t uiFirstPart);
     void SetRawMode(bool bOn);
+    void ShowFlightProgress(uint16_t uiPart);
     void SettleLine();
-    void RequestFlightPart();
+    void RequestFlightPart(uint16_t uiPart);
     void ReadFlightPart();
+    void CheckTakenParts(const QByteArray& baPart);
+    bool IsRepeatedPart(const QByteArray& baPart);
+    void KeepPartCopies();
     void SaveFlight();
     void CheckFlightStall();
     void RetryFlightPart();
@@ -166,9 +174,26 @@ private:
     QElapsedTimer partClock;
     uint16_t uiTriedPartNr = 0;
     uint8_t byPartTries = 0;
-    // Set while the line must fall quiet before a part is asked for; restarted by every byte meanwhile.
+    // Parts below uiCheckedParts are known to be in their places; bCheckingPart is set while the last
+    // part taken is asked for once more to check the ones after them. byRestarts counts the checks failed.
+    uint16_t uiCheckedParts = 0;
+    bool bCheckingPart = false;
+    uint8_t byRestarts = 0;
+    // Requests sent for the awaited part: each may still bring a copy of it once it is taken.
+    uint8_t byPartRequests = 0;
+    // Parts whose copies may still come, and how many of them are dropped at most. Entry 0 is the last
+    // part taken; the others are parts that were asked for again, the oldest replaced first.
+    struct PartCopies {
+        uint16_t uiPartNr = 0;
+        uint8_t byLeft = 0;
+    };
+    static constexpr int kKeptPartCopies = 8;
+    PartCopies aPartCopies[kKeptPartCopies] = {};
+    uint8_t byNextAskedAgain = 1;
+    // Set while the line must fall quiet before a part is asked for; the quiet timer is restarted by
+    // every byte meanwhile and asks for the part when it runs out.
     bool bSettling = false;
-    QElapsedTimer quietClock;
+    QTimer* pQuietTimer = nullptr;
 
     uint8_t abyUpdateBuf[1024];
     // Started with the update and at each request: the watchdog must not trip at midnight.

@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSerialPort>
+#include <QTimer>
 
+#include <cstring>
 #include <stdio.h>
 
 namespace {
@@ -33,7 +35,7 @@ constexpr uint8_t kMaxPartTries = 3;
 constexpr qint64 kRowTimeoutMs = 3000;
 // Parts carry no frame: before the first part and a part asked for again, the line must have been quiet
 // this long, so that the rest of a sentence, a late reply or a stale part is not counted into it.
-constexpr qint64 kQuietLineMs = 250;
+constexpr int kQuietLineMs = 250;
 
 } // namespace
 
@@ -53,6 +55,20 @@ void MainWindow::CheckLogbookRow() {
     AskForLogbookRow();
 }
 
+// Whether the entry is a flight listed already: the same start, number of the day and size. Two flights
+// cannot share all three, so such an entry is a late answer to a row asked for again, or a second answer
+// to one request.
+bool MainWindow::IsListed(const common::LogbookEntry& entry) const {
+    const uint32_t uiDay = common::PackedTimeToDate(entry.uiPackedTime).uiDayNumber;
+    for (int i = 0; i < iLogbookRow && i < kLogbookRows; i++) {
+        const FlightSlot& flight = aFlights[i];
+        if (flight.dtStart.uiDayNumber == uiDay && flight.uiStartSec == entry.uiPackedTime % 86400u &&
+            flight.uiDailyNr == entry.uiDailyNr && flight.uiFlightSize == entry.uiFlightSize)
+            return true;
+    }
+    return false;
+}
+
 // Fills the row that was asked for and asks for the next one.
 void MainWindow::TakeLogbookRow() {
     const common::LogbookEntry& entry = framer.parser.logbook;
@@ -61,8 +77,9 @@ void MainWindow::TakeLogbookRow() {
         bRowAwaited = false;
         return;
     }
-    // A row nobody asked for must not land outside the table or shift the listing.
-    if (!bRowAwaited || iLogbookRow < 0 || iLogbookRow >= kLogbookRows)
+    // A row nobody asked for must not land outside the table, and a repeated one must not shift the
+    // listing: rows are filled in the order they come.
+    if (!bRowAwaited || iLogbookRow < 0 || iLogbookRow >= kLogbookRows || IsListed(entry))
         return;
     FlightSlot& flight = aFlights[iLogbookRow];
     flight.dtStart = common::PackedTimeToDate(entry.uiPackedTime);
@@ -107,13 +124,24 @@ void MainWindow::DownloadFlight() {
     }
     byFlightIdx = static_cast<uint8_t>(iRow);
     SetRawMode(true);
-    uiPartNr = 0;
-    pDownloadProgress->setValue(0);
-    baFlight.clear();
     pSerialPort->flush();
     uiTriedPartNr = 0;
     byPartTries = 0;
+    byRestarts = 0;
+    StartFlightParts(0);
     SettleLine();
+}
+
+// Drops every part from uiFirstPart on; the download goes on from there.
+void MainWindow::StartFlightParts(uint16_t uiFirstPart) {
+    uiPartNr = uiFirstPart;
+    uiCheckedParts = uiFirstPart;
+    bCheckingPart = false;
+    baFlight.truncate(static_cast<qsizetype>(uiFirstPart) * kPartSize);
+    ShowFlightProgress(uiFirstPart);
+    byPartRequests = 0;
+    std::fill(std::begin(aPartCopies), std::end(aPartCopies), PartCopies());
+    byNextAskedAgain = 1;
 }
 
 // While the port's bytes are flight data, Save stays off: the instrument's answer would land among them.
@@ -123,24 +151,43 @@ void MainWindow::SetRawMode(bool bOn) {
     pSave2Button->setEnabled(!bOn);
 }
 
-// Drops what waits on the port; the tick asks for the part once nothing more has come for a while.
+// The share of the flight before part uiPart, in percent; an empty flight has no share to show.
+void MainWindow::ShowFlightProgress(uint16_t uiPart) {
+    const uint32_t uiFlightSize = aFlights[byFlightIdx].uiFlightSize;
+    pDownloadProgress->setValue(
+        uiFlightSize == 0 ? 0 : static_cast<int>(static_cast<uint32_t>(uiPart) * 12800u / uiFlightSize));
+}
+
+// Drops what waits on the port; the part is asked for once nothing more has come for a while.
 void MainWindow::SettleLine() {
     if (pSerialPort->isOpen())
         pSerialPort->clear(QSerialPort::Input);
     bSettling = true;
-    quietClock.start();
+    pQuietTimer->start(kQuietLineMs);
     // The wait counts into the part's time: a line that never falls quiet is given up like a lost part.
     partClock.start();
 }
 
-void MainWindow::RequestFlightPart() {
+// The line is quiet, so the next answer is to what is asked now. Parts taken since the last quiet line
+// are checked first: the last of them is asked for once more and must come again as it was taken.
+void MainWindow::LineFellQuiet() {
+    if (!bRawMode || !bSettling)
+        return;
+    bSettling = false;
+    bCheckingPart = uiPartNr > uiCheckedParts;
+    RequestFlightPart(bCheckingPart ? uiPartNr - 1 : uiPartNr);
+}
+
+void MainWindow::RequestFlightPart(uint16_t uiPart) {
     // Nothing asked for yet can be on its way: whatever waits is stray.
     if (pSerialPort->isOpen())
         pSerialPort->clear(QSerialPort::Input);
     char szCommand[32];
     snprintf(szCommand, sizeof(szCommand), "VNREQ,50,%u,%u", static_cast<unsigned>(byFlightIdx),
-             static_cast<unsigned>(uiPartNr));
+             static_cast<unsigned>(uiPart));
     partClock.start();
+    if (uiPart == uiPartNr && byPartRequests < UINT8_MAX)
+        byPartRequests++;
     SendCommand(szCommand);
 }
 
@@ -148,7 +195,7 @@ void MainWindow::RequestFlightPart() {
 void MainWindow::ReadFlightPart() {
     if (bSettling) {
         pSerialPort->clear(QSerialPort::Input);
-        quietClock.start();
+        pQuietTimer->start(kQuietLineMs);
         return;
     }
     const qint64 iWaiting = pSerialPort->bytesAvailable();
@@ -159,20 +206,82 @@ void MainWindow::ReadFlightPart() {
         RetryFlightPart();
         return;
     }
-    baFlight.append(pSerialPort->read(kPartSize));
-    const uint32_t uiFlightSize = aFlights[byFlightIdx].uiFlightSize;
-    // An empty flight still takes one part; it has no share to show.
-    pDownloadProgress->setValue(
-        uiFlightSize == 0 ? 0 : static_cast<int>(static_cast<uint32_t>(uiPartNr) * 12800u / uiFlightSize));
-    uiPartNr++;
-    // A flight of an exact multiple of 128 bytes is followed by one more part, which is not written.
-    if (static_cast<uint32_t>(uiPartNr) * kPartSize <= uiFlightSize) {
-        pSerialPort->flush();
-        qDebug() << "New flight " << static_cast<unsigned>(byFlightIdx) << "reguest part " << uiPartNr;
-        RequestFlightPart();
+    const QByteArray baPart = pSerialPort->read(kPartSize);
+    if (bCheckingPart) {
+        CheckTakenParts(baPart);
         return;
     }
-    SaveFlight();
+    if (IsRepeatedPart(baPart)) {
+        qDebug("Repeated flight part dropped while part %u was awaited", static_cast<unsigned>(uiPartNr));
+        return;
+    }
+    KeepPartCopies();
+    baFlight.append(baPart);
+    ShowFlightProgress(uiPartNr);
+    uiPartNr++;
+    // A flight of an exact multiple of 128 bytes is followed by one more part, which is not written.
+    if (static_cast<uint32_t>(uiPartNr) * kPartSize <= aFlights[byFlightIdx].uiFlightSize) {
+        pSerialPort->flush();
+        qDebug() << "New flight " << static_cast<unsigned>(byFlightIdx) << "reguest part " << uiPartNr;
+        RequestFlightPart(uiPartNr);
+        return;
+    }
+    // The file is written once the last part has been checked.
+    SettleLine();
+}
+
+// A part taken out of turn shifts every part behind it until the line next falls quiet, so the last part
+// taken shows whether all since the last check are in their places. If not, they are fetched again.
+void MainWindow::CheckTakenParts(const QByteArray& baPart) {
+    bCheckingPart = false;
+    const qsizetype iLastAt = static_cast<qsizetype>(uiPartNr - 1) * kPartSize;
+    if (memcmp(baFlight.constData() + iLastAt, baPart.constData(), kPartSize) != 0) {
+        if (++byRestarts > kMaxPartTries) {
+            qDebug("Flight download given up, parts kept coming out of turn");
+            EndFlightDownload();
+            return;
+        }
+        qDebug("Flight parts %u to %u came out of turn, asked for again",
+               static_cast<unsigned>(uiCheckedParts), static_cast<unsigned>(uiPartNr - 1));
+        StartFlightParts(uiCheckedParts);
+        SettleLine();
+        return;
+    }
+    uiCheckedParts = uiPartNr;
+    // The check's own answer may come twice as well.
+    aPartCopies[0].byLeft++;
+    if (static_cast<uint32_t>(uiPartNr) * kPartSize <= aFlights[byFlightIdx].uiFlightSize)
+        RequestFlightPart(uiPartNr);
+    else
+        SaveFlight();
+}
+
+// Parts carry no number: a late answer to a part asked for again, or a second answer to one request,
+// would be taken for the part awaited and shift every part behind it. Such an answer is a copy of a part
+// taken before, so a copy of a part that may still have one on its way is dropped, as often as that part
+// may have copies. Should the awaited part really hold the same bytes, its own answer is dropped then,
+// and the part is asked for again: the bytes taken are the same either way.
+bool MainWindow::IsRepeatedPart(const QByteArray& baPart) {
+    for (PartCopies& copies : aPartCopies) {
+        if (copies.byLeft > 0 && copies.uiPartNr < uiPartNr &&
+            memcmp(baFlight.constData() + static_cast<qsizetype>(copies.uiPartNr) * kPartSize,
+                   baPart.constData(), kPartSize) == 0) {
+            copies.byLeft--;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The part being taken may be answered again: once by an instrument that answers twice, and once more for
+// each time it was asked for again.
+void MainWindow::KeepPartCopies() {
+    if (byPartRequests > 1) {
+        aPartCopies[byNextAskedAgain] = {uiPartNr, static_cast<uint8_t>(byPartRequests - 1)};
+        byNextAskedAgain = byNextAskedAgain + 1 < kKeptPartCopies ? byNextAskedAgain + 1 : 1;
+    }
+    aPartCopies[0] = {uiPartNr, 1};
+    byPartRequests = 0;
 }
 
 // The whole flight or nothing: a file of that name is replaced only once every byte is on disk.
@@ -194,20 +303,14 @@ void MainWindow::SaveFlight() {
     SetRawMode(false);
 }
 
-// On the one-second tick: the part is asked for once the line has fallen quiet, and taken as lost when it
-// has not completed in time.
+// On the one-second tick: a part that has not completed in time is taken as lost.
 void MainWindow::CheckFlightStall() {
-    if (!bRawMode)
-        return;
-    if (bSettling && quietClock.hasExpired(kQuietLineMs)) {
-        bSettling = false;
-        RequestFlightPart();
-    } else if (partClock.hasExpired(kPartTimeoutMs)) {
+    if (bRawMode && partClock.hasExpired(kPartTimeoutMs))
         RetryFlightPart();
-    }
 }
 
-// The stall recovery: what the line carries is stale, so it goes, and the same part is asked for again.
+// The stall recovery: what the line carries is stale, so it goes, and the part is asked for again once
+// the line is quiet.
 void MainWindow::RetryFlightPart() {
     // Tries are counted in a row: a part that completed ends the row.
     if (uiTriedPartNr != uiPartNr) {
@@ -227,6 +330,8 @@ void MainWindow::RetryFlightPart() {
 void MainWindow::EndFlightDownload() {
     SetRawMode(false);
     bSettling = false;
+    bCheckingPart = false;
+    pQuietTimer->stop();
     baFlight.clear();
     pDownloadProgress->setValue(0);
 }

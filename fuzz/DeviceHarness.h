@@ -60,6 +60,7 @@ private:
     void CheckRowsKept(int iFrom, int iTo, const uint8_t* pbyBefore) const;
     void CheckWorkDir(const char* pszSaved) const;
     void CheckSavedFlight(const char* pszName) const;
+    bool IsCopyOfTaken(const QByteArray& baPart) const;
 
     MainWindow* pWindow = nullptr;
     int iMaster = -1;

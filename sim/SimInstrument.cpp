@@ -135,6 +135,10 @@ void SimInstrument::LoseRequest(const QByteArray& baBody, int iTimes) {
     aLost.append({baBody, iTimes});
 }
 
+void SimInstrument::SetLateAnswers(const QByteArray& baStart, int iMs, int iTimes) {
+    lateAnswers = {baStart, qMax(0, iMs), iTimes};
+}
+
 void SimInstrument::SetPartFault(PartFault eFault, int iPart, int iTimes) {
     Fault& fault = aPartFaults[static_cast<int>(eFault)];
     fault.iPart = iPart;
@@ -149,6 +153,8 @@ void SimInstrument::ClearFaults() {
     bBadChecksums = false;
     SetForeignTraffic(false);
     aLost.clear();
+    lateAnswers = LateAnswers();
+    baDoubleStart.clear();
     for (Fault& fault : aPartFaults)
         fault = Fault();
     iUnplugAtChunk = -1;
@@ -202,10 +208,20 @@ void SimInstrument::ReceiveByte(uint8_t byChar) {
     }
 }
 
-// Queues bytes for the line. Replies honour the delay and split knobs; pieces leave in order.
+// Queues bytes for the line. Replies honour the delay and split knobs; pieces leave in order. A late
+// answer is queued only when it is due, behind whatever is on its way then.
 void SimInstrument::Send(const QByteArray& baBytes, bool bReply) {
     if (bSilent || iMasterFd < 0 || baBytes.isEmpty())
         return;
+    if (bReply && iAnswerLateMs > 0) {
+        ++iLateDue;
+        QTimer::singleShot(iAnswerLateMs, this, [this, baBytes] {
+            --iLateDue;
+            if (eUpdateStage == UpdateOff)
+                Send(baBytes, true);
+        });
+        return;
+    }
     qint64 iDue = qMax(clock.elapsed() + (bReply ? iDelayMs : 0), iLastDueMs);
     const int iPieces = bReply ? qMin(iSplitPieces, static_cast<int>(baBytes.size())) : 1;
     int iStart = 0;

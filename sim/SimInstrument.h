@@ -67,6 +67,9 @@ public:
     // at once.
     bool SetLineBaud(int iBaud); // false when the line cannot be paced, which it then is not
     int LineBaud() const { return iLineBaud; }
+    // On a paced line, the tool is handed the instrument's bytes in packets of this size, as from a USB
+    // serial adapter; what is left when the line falls idle goes at once. 16 unless set.
+    void SetLinePacket(int iBytes) { iOutPacket = qMax(1, iBytes); }
     // Bytes of other equipment put on the line as they are, behind whatever is queued.
     void SendTraffic(const QByteArray& baBytes) { Send(baBytes, false); }
 
@@ -110,6 +113,14 @@ public:
     void SetForeignTraffic(bool bOn);
     // The next iTimes sentences with exactly this body are received but not acted on.
     void LoseRequest(const QByteArray& baBody, int iTimes = 1);
+    // The next iTimes requests whose body starts with baStart (every one when iTimes is negative) are
+    // answered iMs late, out of turn, as by an instrument busy with something else: answers to later
+    // requests may pass them.
+    void SetLateAnswers(const QByteArray& baStart, int iMs, int iTimes = 1);
+    // Late answers not on the line yet.
+    int LateAnswersDue() const { return iLateDue; }
+    // Every request whose body starts with baStart is answered twice.
+    void SetDoubleAnswers(const QByteArray& baStart) { baDoubleStart = baStart; }
     // The next iTimes requests for flight part iPart, of any flight, go wrong this way.
     void SetPartFault(PartFault eFault, int iPart, int iTimes = 1);
     // The line is closed when the update would ask for this chunk; -1 turns it off.
@@ -158,6 +169,11 @@ private:
         QByteArray baBody;
         int iTimes;
     };
+    struct LateAnswers {
+        QByteArray baStart;
+        int iMs = 0;
+        int iTimes = 0;
+    };
 
     // Line and output queue.
     void ShutLine(bool bNotify);
@@ -193,7 +209,9 @@ private:
 
     // Sentences.
     void HandleSentence(const char* pcBody);
+    void AnswerRequest(const sim::SentenceFields& fields);
     bool TakeLostRequest(const QByteArray& baBody);
+    int TakeLateAnswer(const QByteArray& baBody);
     bool TakePartFault(PartFault eFault, int64_t iPart);
     bool IsModel(const char* pcPrefix) const;
     void SendIdentity();
@@ -226,6 +244,7 @@ private:
     QList<Pending> aPending;
     qint64 iLastDueMs = 0;
     int iLineBaud = 0;
+    qsizetype iOutPacket = 16;
     int iPaceFd = -1; // a timer of the wire's resolution: Qt's count whole milliseconds, a dozen bytes
     QSocketNotifier* pPaceNotifier = nullptr;
     PacedWire wireIn;  // from the tool, not yet read by the instrument
@@ -247,6 +266,10 @@ private:
     uint32_t uiForeignSeed = 4242;
     qint64 iLastPartReqMs = -1; // when a flight part was last asked for; -1 never
     QList<LostRequest> aLost;
+    LateAnswers lateAnswers;
+    int iAnswerLateMs = 0; // set while a request to be answered late is handled
+    int iLateDue = 0;
+    QByteArray baDoubleStart;
     Fault aPartFaults[3];
     int iUnplugAtChunk = -1;
 

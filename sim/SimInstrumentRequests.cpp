@@ -55,6 +55,14 @@ void SimInstrument::HandleSentence(const char* pcBody) {
     }
     if (strcmp(fields.At(0), "VNREQ") != 0)
         return;
+    iAnswerLateMs = TakeLateAnswer(baBody);
+    const int iAnswers = !baDoubleStart.isEmpty() && baBody.startsWith(baDoubleStart) ? 2 : 1;
+    for (int i = 0; i < iAnswers && iMasterFd >= 0; ++i)
+        AnswerRequest(fields);
+    iAnswerLateMs = 0;
+}
+
+void SimInstrument::AnswerRequest(const sim::SentenceFields& fields) {
     int64_t iCode = -1;
     sim::ParseInteger(fields.At(1), &iCode);
     switch (iCode) {
@@ -92,6 +100,14 @@ bool SimInstrument::TakeLostRequest(const QByteArray& baBody) {
         return true;
     }
     return false;
+}
+
+int SimInstrument::TakeLateAnswer(const QByteArray& baBody) {
+    if (lateAnswers.iTimes == 0 || !baBody.startsWith(lateAnswers.baStart))
+        return 0;
+    if (lateAnswers.iTimes > 0)
+        --lateAnswers.iTimes;
+    return lateAnswers.iMs;
 }
 
 bool SimInstrument::TakePartFault(PartFault eFault, int64_t iPart) {

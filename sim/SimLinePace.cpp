@@ -15,7 +15,7 @@ namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
 constexpr int64_t kBitsPerByte = 10; // start bit, eight data bits, stop bit
-// Bytes handed on per wake-up of a busy wire: about 1.4 ms at 115200 baud.
+// Bytes the instrument takes per wake-up of a busy wire: about 1.4 ms at 115200 baud.
 constexpr qsizetype kSliceBytes = 16;
 // A tool that does not read fills the pseudo-terminal: the wire tries again this much later.
 constexpr int64_t kFullLineRetryNs = 1000000;
@@ -134,8 +134,11 @@ void SimInstrument::MoveIn(int64_t iNowNs) {
     }
 }
 
+// Whole packets go on, and the rest once the wire has carried everything.
 void SimInstrument::MoveOut(int64_t iNowNs) {
-    const qsizetype iCrossed = CrossedBytes(wireOut, iNowNs);
+    qsizetype iCrossed = CrossedBytes(wireOut, iNowNs);
+    if (iCrossed < wireOut.baBytes.size())
+        iCrossed -= iCrossed % iOutPacket;
     if (iCrossed == 0 || iMasterFd < 0)
         return;
     ssize_t iWritten = 0;
@@ -156,7 +159,7 @@ void SimInstrument::ArmPace(int64_t iNowNs) {
     if (!wireIn.baBytes.isEmpty())
         iNextNs = CrossedNs(wireIn, qMin(wireIn.baBytes.size(), kSliceBytes));
     if (!wireOut.baBytes.isEmpty()) {
-        int64_t iOutNs = CrossedNs(wireOut, qMin(wireOut.baBytes.size(), kSliceBytes));
+        int64_t iOutNs = CrossedNs(wireOut, qMin(wireOut.baBytes.size(), iOutPacket));
         // Bytes that had crossed by iNowNs and still wait found the pseudo-terminal full.
         if (iOutNs <= iNowNs)
             iOutNs = iNowNs + kFullLineRetryNs;

@@ -35,12 +35,14 @@ quint32 EnvNumber(const char* pszName, quint32 uiDefault) {
 
 // What the user and the line do in a storm, and how often.
 const std::pair<int, const char*> kaActions[] = {
-    {2, "connectButton"},  {1, "refreshButton"}, {3, "saveButton"},
-    {8, "downloadButton"}, {1, "emptyButton"},   {2, "selectFileButton"},
-    {2, "updateButton"},   {1, "clearButton"},   {1, "enableOutputCheck"},
-    {6, "line"},           {2, "silence"},       {3, "part fault"},
-    {2, "lost request"},   {1, "unplug"},        {1, "unplug at chunk"},
-    {2, "new flights"}};
+    {2, "connectButton"},  {1, "refreshButton"},   {3, "saveButton"},
+    {8, "downloadButton"}, {1, "emptyButton"},     {2, "selectFileButton"},
+    {2, "updateButton"},   {1, "clearButton"},     {1, "enableOutputCheck"},
+    {6, "line"},           {2, "silence"},         {3, "part fault"},
+    {2, "lost request"},   {3, "late answers"},    {1, "double answers"},
+    {1, "unplug"},         {1, "unplug at chunk"}, {2, "new flights"}};
+// Requests whose answers come late or twice: identity, settings, logbook rows and flight parts.
+const char* const kapszRequests[] = {"VNREQ,0", "VNREQ,1", "VNREQ,40,", "VNREQ,50,"};
 
 } // namespace
 
@@ -149,10 +151,9 @@ class TestChaos : public QObject {
             // down.
             const int iPieces = random.bounded(2) == 0 ? 1 : 2 + random.bounded(7),
                       iGapMs = 1 + random.bounded(10);
-            // Within the quarter second that the tool lets the line fall quiet before it asks for a flight
-            // part: a reply later than that cannot be told from a part.
-            const int aiDelayMs[] = {0, 0, 0, random.bounded(50), random.bounded(200)};
-            const int iDelayMs = aiDelayMs[random.bounded(5)];
+            // Now and then every reply seconds late, beyond the time the tool waits for a part.
+            const int aiDelayMs[] = {0, 0, 0, random.bounded(50), random.bounded(200), random.bounded(5000)};
+            const int iDelayMs = aiDelayMs[random.bounded(6)];
             Sim().SetNoise(bNoise);
             Sim().SetBadChecksums(bBad);
             Sim().SetForeignTraffic(bForeign);
@@ -181,6 +182,15 @@ class TestChaos : public QObject {
             const QByteArray& baBody = aBodies[random.bounded(4)];
             Note("lose %s", baBody.constData());
             Sim().LoseRequest(baBody, 1 + random.bounded(3));
+        } else if (baWhat == "late answers") {
+            const char* pszStart = kapszRequests[random.bounded(4)];
+            const int iMs = random.bounded(500, 9000), iTimes = random.bounded(4);
+            Note("%s answered %d ms late, %d times (0: always)", pszStart, iMs, iTimes);
+            Sim().SetLateAnswers(pszStart, iMs, iTimes == 0 ? -1 : iTimes);
+        } else if (baWhat == "double answers") {
+            const char* pszStart = kapszRequests[random.bounded(4)];
+            Note("%s answered twice", pszStart);
+            Sim().SetDoubleAnswers(pszStart);
         } else if (baWhat == "unplug") {
             Note("unplug");
             Sim().Unplug();
@@ -263,30 +273,64 @@ class TestChaos : public QObject {
         return true;
     }
 
+    // Runs the event loop until bDone holds; on a clean line that must not take long.
+    bool WaitUntil(const std::function<bool()>& bDone, const char* pszWhat) {
+        const qint64 iStartMs = Now();
+        while (!bDone()) {
+            if (Now() - iStartMs > kRecoverMs)
+                return Fail(QStringLiteral("%1 ms after the line was made clean: %2")
+                                .arg(QString::number(kRecoverMs), QLatin1String(pszWhat)));
+            if (Idle())
+                PressConnect();
+            if (!Wait(100))
+                return false;
+        }
+        return true;
+    }
+
     // The line made clean: the tool, pressed to connect whenever it is idle, must find its instrument.
+    bool Recover() {
+        const QLabel* pInfo = pRig->Find<QLabel>("deviceInfoLabel");
+        const QGroupBox* pSettings = pRig->Find<QGroupBox>("settingsGroup");
+        const bool bShown = WaitUntil(
+            [&] {
+                return pInfo->text() == QLatin1String(kIdentityLine) && !pSettings->isHidden() &&
+                       pRig->Shown() == pRig->Stored();
+            },
+            "identity and settings not shown");
+        if (!bShown)
+            sFailure += QStringLiteral(": \"%1\", settings %2, shown %3, stored %4")
+                            .arg(pInfo->text(), QLatin1String(pSettings->isHidden() ? "hidden" : "seen"),
+                                 pRig->Shown(), pRig->Stored());
+        return bShown;
+    }
+
+    // Until a flight has come down and the firmware has been updated once, a calm does both, which must
+    // complete on a clean line, answers that are still late from the storm notwithstanding.
+    bool ProveTransfers() {
+        QComboBox* pFlights = pRig->Find<QComboBox>("flightCombo");
+        if (iDownloads == 0 && Sim().FlightCount() > 0) {
+            if (!WaitUntil([&] { return pFlights->count() > 0; }, "no flight listed"))
+                return false;
+            Press("downloadButton");
+            if (!WaitUntil([this] { return iDownloads > 0; }, "no flight downloaded"))
+                return false;
+        }
+        if (iUpdates > 0)
+            return true;
+        pRig->ChooseFile(updateDir.filePath(QStringLiteral("image.vnu")));
+        Press("updateButton");
+        return WaitUntil([this] { return iUpdates > 0; }, "no update completed") && Recover();
+    }
+
     bool Calm() {
         Note("calm");
         Sim().ClearFaults();
         iSpeakAtMs = iReplugAtMs = -1;
         if (!Sim().IsPlugged() && !Sim().Replug())
             return Fail(QStringLiteral("cannot replug"));
-        const qint64 iStartMs = Now();
-        const QLabel* pInfo = pRig->Find<QLabel>("deviceInfoLabel");
-        const QGroupBox* pSettings = pRig->Find<QGroupBox>("settingsGroup");
-        while (pInfo->text() != QLatin1String(kIdentityLine) || pSettings->isHidden() ||
-               pRig->Shown() != pRig->Stored()) {
-            if (Now() - iStartMs > kRecoverMs)
-                return Fail(
-                    QStringLiteral(
-                        "%1 ms after the line was made clean: \"%2\", settings %3, shown %4, stored %5")
-                        .arg(QString::number(kRecoverMs), pInfo->text(),
-                             QLatin1String(pSettings->isHidden() ? "hidden" : "seen"), pRig->Shown(),
-                             pRig->Stored()));
-            if (Idle())
-                PressConnect();
-            if (!Wait(100))
-                return false;
-        }
+        if (!Recover() || !ProveTransfers())
+            return false;
         ++iCalms;
         Note("recovered");
         // A listing under way is given a moment, so that the next storm finds flights to download.
@@ -345,6 +389,7 @@ private slots:
                     qPrintable(asDebug.join(QStringLiteral("\n  "))));
         }
         QVERIFY2(bSound, qPrintable(sFailure));
+        QVERIFY2(iDownloads > 0 && iUpdates > 0, "no flight downloaded or no update completed");
         qInfo("%d flights downloaded, %d downloads given up, %d updates, %d unplugs, %d calms; ticks at most "
               "%lld ms apart",
               iDownloads, iGivenUp, iUpdates, iUnplugs, iCalms, iWorstGapMs);
