@@ -63,14 +63,21 @@ private slots:
     }
     void cleanup() { pRig.reset(); }
 
-    // Refresh lists the system's ports, then the extra ones, each opened by its own path.
+    // The system's ports, then the extra ones, each opened by its own path. A window starts on the first
+    // extra port; Refresh lists afresh and starts on the first port of all.
     void extraPortsFollowSystemPorts() {
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
         const QString sLink = pRig->sim.DevicePath();
         const QString sMissing = pRig->lineDir.filePath(QStringLiteral("missing"));
-        qputenv("VORNIK_EXTRA_PORTS", QStringLiteral(":%1::%2").arg(sMissing, sLink).toLocal8Bit());
-        Press("refreshButton");
+        const QChar cSeparator = QDir::listSeparator();
+        qputenv("VORNIK_EXTRA_PORTS",
+                (cSeparator + sMissing + cSeparator + cSeparator + sLink).toLocal8Bit());
+        QVERIFY(!pRig->MakeWindow());
         QComboBox* pCombo = pRig->Find<QComboBox>("portCombo");
+        QCOMPARE(pCombo->currentText(), sMissing);
+        pCombo->setCurrentIndex(pCombo->count() - 1);
+        Press("refreshButton");
+        QCOMPARE(pCombo->currentIndex(), 0);
         QCOMPARE(pCombo->count(), ports.size() + 2);
         for (int i = 0; i < pCombo->count(); i++) {
             QCOMPARE(pCombo->itemData(i), QVariant(i));
