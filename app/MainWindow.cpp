@@ -103,6 +103,10 @@ MainWindow::MainWindow()
     pPortCombo = new QComboBox;
     pPortCombo->setObjectName(QStringLiteral("portCombo"));
     EnumeratePorts();
+    // Extra ports are set by whoever started the tool for one instrument, such as the demo: the first is
+    // then the one to connect to.
+    if (!asExtraPorts.isEmpty())
+        pPortCombo->setCurrentIndex(static_cast<int>(portInfoList.size()));
 
     QWidget* pCentral = BuildWidgets();
     setWindowTitle(tr("Vornik device tool v1.2"));

@@ -12,6 +12,24 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// "VNSET2" and the six settings: only then does the sentence carry the pair key and the protocol.
+constexpr uint8_t kSettingsWithTelemetryFields = 7;
+
+// Limited in the spin box's own unsigned range: as an int, a key above 2^31 would turn negative and show 0.
+void ShowPairKey(QSpinBox* pSpin, uint32_t uiPairKey) {
+    pSpin->setValue(static_cast<int>(qMin<uint32_t>(uiPairKey, static_cast<uint32_t>(pSpin->maximum()))));
+}
+
+// A protocol this tool does not list leaves the combo box empty; the instrument then keeps its own.
+unsigned TelemetryToSend(const QComboBox* pCombo, uint8_t byReported) {
+    const int iTelemetry = pCombo->currentIndex();
+    return iTelemetry < 0 ? byReported : static_cast<unsigned>(iTelemetry);
+}
+
+} // namespace
+
 // Models are told apart by the start of their name, so that variants count as their family.
 bool MainWindow::ModelIs(const char* pszPrefix) const {
     return strncmp(framer.parser.info.szModel, pszPrefix, strlen(pszPrefix)) == 0;
@@ -27,7 +45,8 @@ void MainWindow::ShowDeviceInfo() {
     deviceInfoLabel->setText(QString::fromUtf8(szLine));
 }
 
-// Every spin box brings a value outside its range to the nearest bound.
+// Every spin box brings a value outside its range to the nearest bound; a protocol beyond its list
+// leaves the combo box empty.
 void MainWindow::LoadSettings() {
     const common::DeviceSettings& settings = framer.parser.settings;
     pTelemetryCombo->setCurrentIndex(settings.byTelemetry);
@@ -35,13 +54,19 @@ void MainWindow::LoadSettings() {
     pTELevelSpin->setValue(settings.iTELevel);
     pServoTriggerSpin->setValue(settings.byServoTrigger);
     pServoChannelSpin->setValue(settings.iServoChannel);
-    // Limited in its own unsigned range: as an int, a key above 2^31 would turn negative and show 0.
-    pPairKeySpin->setValue(static_cast<int>(qMin<uint32_t>(settings.uiPairKey, pPairKeySpin->maximum())));
+    ShowPairKey(pPairKeySpin, settings.uiPairKey);
 
-    if (ModelIs("Tovak_2") || ModelIs("Ulmar"))
+    if (ModelIs("Tovak_2") || ModelIs("Ulmar")) {
         pSettingsGroup->show();
-    else if (ModelIs("Pelko_2"))
+    } else if (ModelIs("Pelko_2")) {
+        // A Pelko_2 answers with all six settings, its own two last; a shorter sentence lacks them, and
+        // the group keeps what it shows.
+        if (framer.parser.byFieldCount >= kSettingsWithTelemetryFields) {
+            pTelemetry2Combo->setCurrentIndex(settings.byTelemetry);
+            ShowPairKey(pPairKey2Spin, settings.uiPairKey);
+        }
         pSettings2Group->show();
+    }
 }
 
 void MainWindow::WriteSettings() {
@@ -52,21 +77,18 @@ void MainWindow::WriteSettings() {
     }
     char szCommand[120];
     if (ModelIs("Tovak_2") || ModelIs("Ulmar")) {
-        // A protocol this tool does not list leaves the combo box empty; the instrument keeps its own.
-        const int iTelemetry = pTelemetryCombo->currentIndex();
-        const unsigned uiTelemetry =
-            iTelemetry < 0 ? framer.parser.settings.byTelemetry : static_cast<unsigned>(iTelemetry);
         // The channel goes out as an unsigned 32-bit number: -1, no channel, is 4294967295.
         snprintf(szCommand, sizeof(szCommand), "VNSET2,%i,%s,%u,%u,%lu,%u", pTELevelSpin->value(),
                  common::FormatFixed(static_cast<float>(pVarioFilterSpin->value()), 1),
                  static_cast<unsigned>(pServoTriggerSpin->value()),
                  static_cast<unsigned>(static_cast<uint32_t>(pServoChannelSpin->value())),
-                 static_cast<unsigned long>(pPairKeySpin->value()), uiTelemetry);
+                 static_cast<unsigned long>(pPairKeySpin->value()),
+                 TelemetryToSend(pTelemetryCombo, framer.parser.settings.byTelemetry));
         SendCommand(szCommand);
     } else if (ModelIs("Pelko_2")) {
         snprintf(szCommand, sizeof(szCommand), "VNSET2,%lu,%u",
                  static_cast<unsigned long>(pPairKey2Spin->value()),
-                 static_cast<unsigned>(pTelemetry2Combo->currentIndex()));
+                 TelemetryToSend(pTelemetry2Combo, framer.parser.settings.byTelemetry));
         SendCommand(szCommand);
     }
     // The instrument answers with what it stored, which is what the widgets then show.

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
+#include <QDir>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -71,12 +72,13 @@ void AppendToPane(QTextEdit* pPane, const QString& text) {
 } // namespace
 
 // Ports that the system does not list, such as pseudo-terminals, come from VORNIK_EXTRA_PORTS and
-// follow the system's ports. Item data i below portInfoList's size indexes portInfoList; the rest
-// index asExtraPorts, counted on from there.
+// follow the system's ports. They are separated as the platform separates paths in a list, so that a
+// Windows path keeps its drive letter. Item data i below portInfoList's size indexes portInfoList; the
+// rest index asExtraPorts, counted on from there.
 void MainWindow::EnumeratePorts() {
     portInfoList = QSerialPortInfo::availablePorts();
-    asExtraPorts =
-        QString::fromLocal8Bit(qgetenv("VORNIK_EXTRA_PORTS")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    asExtraPorts = QString::fromLocal8Bit(qgetenv("VORNIK_EXTRA_PORTS"))
+                       .split(QDir::listSeparator(), Qt::SkipEmptyParts);
     qDebug("Available serial ports:");
     QStringList asNames;
     for (const QSerialPortInfo& info : std::as_const(portInfoList))

@@ -2,11 +2,15 @@
 # Builds the Debian package, installs it with apt-get as a user would, and starts the installed tool headless,
 # away from the source tree and with a bare environment, so that it can only run from the installed files.
 # It must still be running after a few seconds. A crash, an unresolved library, a build path or RPATH in a
-# program, or a package without its computed Qt dependencies fails. A package installed here is removed again.
+# program, a package without its computed Qt dependencies, a manual page that does not format cleanly or a
+# software centre entry that does not validate fails. A package installed here is removed again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SOURCE_DIR=$PWD
 SECONDS_UP=4
+# The component id of the software centre entry, which names the desktop entry too.
+APP_ID=example.vornik.devicetool
+METAINFO=/usr/share/metainfo/$APP_ID.metainfo.xml
 
 fail() {
     printf 'check-installed-package: %b\n' "$*" >&2
@@ -16,6 +20,17 @@ fail() {
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
+
+# What the checks of the installed manual pages and software centre entry run; a fresh machine may lack them.
+check_tools=()
+for p in appstream man-db; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || check_tools+=("$p")
+done
+if [ ${#check_tools[@]} -gt 0 ]; then
+    echo "Installing: ${check_tools[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${check_tools[@]}"
+fi
 
 ./vornik package
 
@@ -32,13 +47,14 @@ depends=$(dpkg-deb -f "$DEB" Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends does not name the Qt libraries"
 
 files=$(dpkg-deb -c "$DEB" | awk '{print $6}' | grep -v '/$')
-for f in ./usr/bin/vornik-tool ./usr/bin/vornik-sim ./usr/share/applications/vornik-tool.desktop \
-    ./usr/share/icons/hicolor/scalable/apps/vornik-tool.svg; do
+for f in ./usr/bin/vornik-tool ./usr/bin/vornik-sim ./usr/share/applications/$APP_ID.desktop \
+    ./usr/share/icons/hicolor/scalable/apps/vornik-tool.svg ./usr/share/man/man1/vornik-tool.1.gz \
+    ./usr/share/man/man1/vornik-sim.1.gz ".$METAINFO"; do
     grep -qxF "$f" <<<"$files" || fail "the package lacks $f"
 done
 # Libraries and test programs stay in the build tree.
-stray=$(grep -vE '^\./usr/(bin|share/(applications|icons|doc|man))/' <<<"$files" || true)
-[ -z "$stray" ] || fail "files outside the program, menu and icon folders:\n$stray"
+stray=$(grep -vE '^\./usr/(bin|share/(applications|icons|doc|man|metainfo))/' <<<"$files" || true)
+[ -z "$stray" ] || fail "files outside the program, menu, icon, manual and metainfo folders:\n$stray"
 
 was_installed=no
 status_before=$(dpkg-query -W -f='${Status}' "$PKG" 2>/dev/null || true)
@@ -62,6 +78,18 @@ install_deb() {
 # A dependency that is not installed yet may need fresh package lists.
 install_deb || { as_root apt-get update -qq && install_deb; } || fail "apt-get install failed:\n$(cat "$run_dir/apt.log")"
 dpkg-query -W -f='${Package} ${Version} ${Status}\n' "$PKG"
+
+for page in vornik-tool vornik-sim; do
+    path=$(man -w "$page" 2>/dev/null) || fail "man finds no page for $page"
+    [ "$path" = "/usr/share/man/man1/$page.1.gz" ] || fail "man finds $page at $path"
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$path" 2>&1 >/dev/null) ||
+        fail "man cannot format $path:\n$warnings"
+    [ -z "$warnings" ] || fail "the manual page of $page does not format cleanly:\n$warnings"
+done
+appstreamcli validate --no-net "$METAINFO" || fail "$METAINFO does not validate"
+# The entry lists the release that the package is.
+version=$(dpkg-deb -f "$DEB" Version)
+grep -qF "<release version=\"$version\"" "$METAINFO" || fail "$METAINFO lists no release $version"
 
 for program in /usr/bin/vornik-tool /usr/bin/vornik-sim; do
     [ -x "$program" ] || fail "$program was not installed"

@@ -1,5 +1,6 @@
 // The window against the simulated instrument over a real pseudo-terminal and a real QSerialPort,
 // driven through its widgets, the ticks invoked one by one. The real timer runs in test_chaos.
+#include "SentenceFeed.h"
 #include "SimWindowRig.h"
 
 #include <QCheckBox>
@@ -62,14 +63,21 @@ private slots:
     }
     void cleanup() { pRig.reset(); }
 
-    // Refresh lists the system's ports, then the extra ones, each opened by its own path.
+    // The system's ports, then the extra ones, each opened by its own path. A window starts on the first
+    // extra port; Refresh lists afresh and starts on the first port of all.
     void extraPortsFollowSystemPorts() {
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
         const QString sLink = pRig->sim.DevicePath();
         const QString sMissing = pRig->lineDir.filePath(QStringLiteral("missing"));
-        qputenv("VORNIK_EXTRA_PORTS", QStringLiteral(":%1::%2").arg(sMissing, sLink).toLocal8Bit());
-        Press("refreshButton");
+        const QChar cSeparator = QDir::listSeparator();
+        qputenv("VORNIK_EXTRA_PORTS",
+                (cSeparator + sMissing + cSeparator + cSeparator + sLink).toLocal8Bit());
+        QVERIFY(!pRig->MakeWindow());
         QComboBox* pCombo = pRig->Find<QComboBox>("portCombo");
+        QCOMPARE(pCombo->currentText(), sMissing);
+        pCombo->setCurrentIndex(pCombo->count() - 1);
+        Press("refreshButton");
+        QCOMPARE(pCombo->currentIndex(), 0);
         QCOMPARE(pCombo->count(), ports.size() + 2);
         for (int i = 0; i < pCombo->count(); i++) {
             QCOMPARE(pCombo->itemData(i), QVariant(i));
@@ -224,30 +232,59 @@ private slots:
         QTRY_COMPARE(pRig->Shown(), pRig->Stored());
     }
 
-    // Values beyond a widget's range show as its nearest bound; Save then sends what is shown, except
-    // a protocol the list lacks, which goes back as the instrument reported it.
-    void settingsBeyondWidgets_data() {
+    // The group of the model shows what the instrument reports, values beyond a widget's range as its
+    // nearest bound; Save then sends what is shown, except a protocol the list lacks, which goes back as
+    // the instrument reported it. A Pelko_2's group is in its own order: pair key, protocol. A settings
+    // sentence short of the protocol field, sent unasked, leaves that group as it was.
+    void settingsShown_data() {
+        QTest::addColumn<QByteArray>("model");
         QTest::addColumn<SimSettings>("stored");
+        QTest::addColumn<QByteArray>("pushed");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QByteArray>("saved");
-        QTest::newRow("above") << SimSettings{127, 100, 100, 24, 3000000000u, 4} << "120,10.0,100,24,999999,4"
+        QTest::newRow("above") << QByteArray("Tovak_2") << SimSettings{127, 100, 100, 24, 3000000000u, 4}
+                               << QByteArray() << "120,10.0,100,24,999999,4"
                                << QByteArray("VNSET2,120,10.0,100,24,999999,4");
-        QTest::newRow("below") << SimSettings{-128, 2, 0, -1, 0, 0} << "-10,0.5,0,-1,0,0"
-                               << QByteArray("VNSET2,-10,0.5,0,4294967295,0,0");
-        QTest::newRow("unknown protocol") << SimSettings{80, 15, 50, 3, 17, 7} << "80,1.5,50,3,17,-1"
-                                          << QByteArray("VNSET2,80,1.5,50,3,17,7");
+        QTest::newRow("below") << QByteArray("Tovak_2") << SimSettings{-128, 2, 0, -1, 0, 0} << QByteArray()
+                               << "-10,0.5,0,-1,0,0" << QByteArray("VNSET2,-10,0.5,0,4294967295,0,0");
+        QTest::newRow("unknown protocol")
+            << QByteArray("Tovak_2") << SimSettings{80, 15, 50, 3, 17, 7} << QByteArray()
+            << "80,1.5,50,3,17,-1" << QByteArray("VNSET2,80,1.5,50,3,17,7");
+        QTest::newRow("Pelko_2") << QByteArray("Pelko_2") << SimSettings{80, 15, 50, 3, 4711, 3}
+                                 << QByteArray() << "4711,3" << QByteArray("VNSET2,4711,3");
+        QTest::newRow("Pelko_2, above") << QByteArray("Pelko_2") << SimSettings{80, 15, 50, 3, 3000000000u, 4}
+                                        << QByteArray() << "999999,-1" << QByteArray("VNSET2,999999,4");
+        QTest::newRow("Pelko_2, five fields")
+            << QByteArray("Pelko_2") << SimSettings{80, 15, 50, 3, 4711, 2}
+            << QByteArray("VNSET2,33,2.0,40,1,8") << "4711,2" << QByteArray("VNSET2,4711,2");
     }
-    void settingsBeyondWidgets() {
+    void settingsShown() {
+        QFETCH(QByteArray, model);
         QFETCH(SimSettings, stored);
+        QFETCH(QByteArray, pushed);
         QFETCH(QString, shown);
         QFETCH(QByteArray, saved);
+        const bool bPelko = model == "Pelko_2";
+        const auto Shown = [&] {
+            return bPelko ? QStringLiteral("%1,%2")
+                                .arg(pRig->Find<QSpinBox>("pairKey2Spin")->value())
+                                .arg(pRig->Find<QComboBox>("telemetry2Combo")->currentIndex())
+                          : pRig->Shown();
+        };
+        pRig->sim.SetIdentity({model});
         pRig->sim.SetSettings(stored);
         Open();
         Tick();
-        QTRY_COMPARE(Label(), IdentityLine("Tovak_2"));
+        QTRY_COMPARE(Label(), IdentityLine(model.constData()));
         Tick();
-        QTRY_COMPARE(pRig->Shown(), shown);
-        Press("saveButton");
+        QTRY_COMPARE(Shown(), shown);
+        if (!pushed.isEmpty()) {
+            pRig->sim.SendTraffic(Framed(pushed));
+            // The first group takes every settings sentence: its TE level tells this one was read.
+            QTRY_COMPARE(pRig->Find<QSpinBox>("teLevelSpin")->value(), pushed.split(',')[1].toInt());
+            QCOMPARE(Shown(), shown);
+        }
+        Press(bPelko ? "save2Button" : "saveButton");
         QTRY_COMPARE(pRig->sim.RequestCount("VNREQ,1"), 2);
         QCOMPARE(Sent().mid(1, 2), (QList<QByteArray>{"VNREQ,1", saved}));
     }
