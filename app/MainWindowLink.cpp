@@ -22,12 +22,6 @@
 
 namespace {
 
-// Sentence codes that the window acts on.
-constexpr common::SentenceCode kCodeRequest = 23;
-constexpr common::SentenceCode kCodeInfo = 24;
-constexpr common::SentenceCode kCodeSettings = 25;
-constexpr common::SentenceCode kCodeLogbook = 26;
-
 // "$", at most 1017 body characters and the six bytes that AppendChecksum adds fill the buffer.
 constexpr int kCommandBufferSize = 1024;
 constexpr int kMaxCommandBody = kCommandBufferSize - 7;
@@ -222,17 +216,17 @@ void MainWindow::ReadCOMData() {
     for (const char cByte : baData) {
         framer.ProcessByte(static_cast<uint8_t>(cByte));
         switch (framer.uiLastCode) {
-        case kCodeRequest:
+        case common::CodeRequest:
             uiLastReqMs = common::TimeOfDayMs();
             AnswerUpdateRequest();
             break;
-        case kCodeInfo:
+        case common::CodeInfo:
             ShowDeviceInfo();
             break;
-        case kCodeSettings:
+        case common::CodeSettings:
             LoadSettings();
             break;
-        case kCodeLogbook:
+        case common::CodeLogbook:
             TakeLogbookRow();
             break;
         default:

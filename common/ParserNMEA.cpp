@@ -60,37 +60,37 @@ SentenceCode ParserNMEA::ParseNMEA(const char* pcSentenceIn, const uint8_t* pbyF
     switch (*pszId) {
     case 'G':
         if (IdIs(pszId, "GPRMC") || IdIs(pszId, "GNRMC"))
-            return ParseRMC() ? 1 : 0;
+            return ParseRMC() ? CodeRmc : CodeNone;
         if (IdIs(pszId, "GPGGA") || IdIs(pszId, "GNGGA"))
-            return ParseGGA() ? 2 : 0;
+            return ParseGGA() ? CodeGga : CodeNone;
         if (IdIs(pszId, "GPGSA") || IdIs(pszId, "GNGSA"))
-            return ParseGSA() ? 3 : 0;
+            return ParseGSA() ? CodeGsa : CodeNone;
         if (IdIs(pszId, "GPGSV"))
-            return ParseGSV(0) ? 4 : 0;
+            return ParseGSV(0) ? CodeGsv : CodeNone;
         if (IdIs(pszId, "GNGSV"))
-            return ParseGSV(2) ? 4 : 0;
+            return ParseGSV(2) ? CodeGsv : CodeNone;
         if (IdIs(pszId, "GLGSV"))
-            return ParseGSV(4) ? 4 : 0;
+            return ParseGSV(4) ? CodeGsv : CodeNone;
         if (IdIs(pszId, "GAGSV"))
-            return ParseGSV(8) ? 4 : 0;
+            return ParseGSV(8) ? CodeGsv : CodeNone;
         if (IdIs(pszId, "GNGNS") || IdIs(pszId, "GPGNS") || IdIs(pszId, "GLGNS") || IdIs(pszId, "GBGNS"))
-            return ParseGNS() ? 5 : 0;
-        return 0;
+            return ParseGNS() ? CodeGns : CodeNone;
+        return CodeNone;
     case 'P':
         if (IdIs(pszId, "PFLAU"))
-            return ParsePFLAU() ? 6 : 0;
+            return ParsePFLAU() ? CodePflau : CodeNone;
         if (IdIs(pszId, "PFLAA"))
-            return ParsePFLAA() ? 7 : 0;
+            return ParsePFLAA() ? CodePflaa : CodeNone;
         if (IdIs(pszId, "PFLAC"))
-            return ParsePFLAC() ? 8 : 0;
+            return ParsePFLAC() ? CodePflac : CodeNone;
         if (IdIs(pszId, "PFLAE"))
-            return ParsePFLAE() ? 9 : 0;
+            return ParsePFLAE() ? CodePflae : CodeNone;
         if (IdIs(pszId, "PFLAL")) {
             fprintf(stderr, "PFLAL received\n");
             // Bounded copies that always write the terminator into the text's last byte.
             strncpy(szPflalText, GetField(1), sizeof szPflalText - 1);
             szPflalText[sizeof szPflalText - 1] = '\0';
-            return 10;
+            return CodePflal;
         }
         if (IdIs(pszId, "PFLAQ")) {
             fprintf(stderr, "PFLAQ received\n");
@@ -107,53 +107,53 @@ SentenceCode ParserNMEA::ParseNMEA(const char* pcSentenceIn, const uint8_t* pbyF
                 progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(3), 0));
             }
             progress.uiTimeMs = uiLastSentenceMs;
-            return 11;
+            return CodePflaq;
         }
         if (IdIs(pszId, "PCAID"))
-            return ParsePCAID() ? 16 : 0;
+            return ParsePCAID() ? CodePcaid : CodeNone;
         if (IdIs(pszId, "PGRMZ") || IdIs(pszId, "PNRMZ"))
-            return ParsePGRMZ() ? 17 : 0;
+            return ParsePGRMZ() ? CodePgrmz : CodeNone;
         if (IdIs(pszId, "PFLX0"))
-            return ParsePFLX0() ? 19 : 0;
+            return ParsePFLX0() ? CodePflx0 : CodeNone;
         if (IdIs(pszId, "PFLX2")) {
             ParsePFLX2();
-            return 20;
+            return CodePflx2;
         }
-        return 0;
+        return CodeNone;
     case 'L':
         if (IdIs(pszId, "LXWP0")) {
             ParseLXWP0();
-            return 14;
+            return CodeLxwp0;
         }
         if (IdIs(pszId, "LXGRB")) {
             ParseLXGRB();
-            return 18;
+            return CodeLxgrb;
         }
         if (IdIs(pszId, "LXDT"))
-            return ParseLXDT() ? 22 : 0;
-        return 0;
+            return ParseLXDT() ? CodeLxdt : CodeNone;
+        return CodeNone;
     case 'w':
-        return ParseC302() ? 15 : 0;
+        return ParseC302() ? CodeC302 : CodeNone;
     case 'R':
         if (IdIs(pszId, "RPYL")) {
             ParseRPYL();
-            return 21;
+            return CodeRpyl;
         }
-        return 0;
+        return CodeNone;
     case 'V':
         if (IdIs(pszId, "VNDT"))
-            return ParseLXDT() ? 22 : 0;
+            return ParseLXDT() ? CodeLxdt : CodeNone;
         if (IdIs(pszId, "VNREQ"))
-            return ParseDeviceRequest() ? 23 : 0;
+            return ParseDeviceRequest() ? CodeRequest : CodeNone;
         if (IdIs(pszId, "VNINFO2"))
-            return ParseDeviceInfo() ? 24 : 0;
+            return ParseDeviceInfo() ? CodeInfo : CodeNone;
         if (IdIs(pszId, "VNSET2"))
-            return ParseDeviceSettings() ? 25 : 0;
+            return ParseDeviceSettings() ? CodeSettings : CodeNone;
         if (IdIs(pszId, "VNLOGBOOK"))
-            return ParseLogbookEntry() ? 26 : 0;
-        return 0;
+            return ParseLogbookEntry() ? CodeLogbook : CodeNone;
+        return CodeNone;
     default:
-        return 0;
+        return CodeNone;
     }
 }
 

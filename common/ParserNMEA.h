@@ -10,9 +10,38 @@
 
 namespace common {
 
-// What ParseNMEA recognised: 0 when the sentence was not taken, 1 to 26 for the kinds of sentence
-// (12 and 13 are never returned).
+// What ParseNMEA recognised: one of the codes below.
 typedef uint32_t SentenceCode;
+
+// The kinds of sentence. The numbers are fixed; 12 and 13 name none and are never returned.
+enum SentenceCodes : SentenceCode {
+    CodeNone = 0, // not taken: unknown identifier, or refused by its handler
+    CodeRmc = 1,
+    CodeGga = 2,
+    CodeGsa = 3,
+    CodeGsv = 4,
+    CodeGns = 5,
+    CodePflau = 6,
+    CodePflaa = 7,
+    CodePflac = 8,
+    CodePflae = 9,
+    CodePflal = 10,
+    CodePflaq = 11,
+    CodeLxwp0 = 14,
+    CodeC302 = 15,
+    CodePcaid = 16,
+    CodePgrmz = 17,
+    CodeLxgrb = 18,
+    CodePflx0 = 19,
+    CodePflx2 = 20,
+    CodeRpyl = 21,
+    CodeLxdt = 22,
+    // The instrument's own sentences, the only ones the tool's window acts on.
+    CodeRequest = 23,
+    CodeInfo = 24,
+    CodeSettings = 25,
+    CodeLogbook = 26,
+};
 
 // Recognises a checksummed sentence by its identifier, runs its handler and keeps the latest values
 // of every kind of sentence it knows. The sentence buffer belongs to the framer: fields are

@@ -449,17 +449,17 @@ void DeviceHarness::TakeSentences(const std::string& sText) {
     for (const char c : sText) {
         w.framer.ProcessByte(static_cast<uint8_t>(c));
         switch (w.framer.uiLastCode) {
-        case 23:
+        case common::CodeRequest:
             w.uiLastReqMs = common::TimeOfDayMs();
             w.AnswerUpdateRequest();
             break;
-        case 24:
+        case common::CodeInfo:
             w.ShowDeviceInfo();
             break;
-        case 25:
+        case common::CodeSettings:
             w.LoadSettings();
             break;
-        case 26:
+        case common::CodeLogbook:
             w.TakeLogbookRow();
             break;
         default:
@@ -531,7 +531,7 @@ void DeviceHarness::ExpectRepliesTo(const QByteArray& baBytes) {
     shadow = w.framer;
     for (const char c : baBytes) {
         shadow.ProcessByte(static_cast<uint8_t>(c));
-        if (shadow.uiLastCode != 23)
+        if (shadow.uiLastCode != common::CodeRequest)
             continue;
         const common::DeviceRequest& request = shadow.parser.request;
         if (request.uiCode == 200)

@@ -12,6 +12,8 @@ namespace fuzz {
 
 namespace {
 
+using namespace common;
+
 FILE* pFailureStream = nullptr;
 
 [[noreturn]] void Fail(const char* pszFormat, ...) {
@@ -35,40 +37,68 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {"GPRMC", 5, 1},  {"GNRMC", 5, 1},  {"GPGGA", 5, 2},    {"GNGGA", 5, 2},   {"GPGSA", 5, 3},
-    {"GNGSA", 5, 3},  {"GPGSV", 5, 4},  {"GNGSV", 5, 4},    {"GLGSV", 5, 4},   {"GAGSV", 5, 4},
-    {"GNGNS", 5, 5},  {"GPGNS", 5, 5},  {"GLGNS", 5, 5},    {"GBGNS", 5, 5},   {"PFLAU", 5, 6},
-    {"PFLAA", 5, 7},  {"PFLAC", 5, 8},  {"PFLAE", 5, 9},    {"PFLAL", 5, 10},  {"PFLAQ", 5, 11},
-    {"LXWP0", 5, 14}, {"LXGRB", 5, 18}, {"w", 1, 15},       {"PCAID", 5, 16},  {"PGRMZ", 5, 17},
-    {"PNRMZ", 5, 17}, {"PFLX0", 5, 19}, {"PFLX2", 5, 20},   {"RPYL", 4, 21},   {"VNDT", 4, 22},
-    {"LXDT", 4, 22},  {"VNREQ", 5, 23}, {"VNINFO2", 7, 24}, {"VNSET2", 6, 25}, {"VNLOGBOOK", 9, 26},
+    {"GPRMC", 5, CodeRmc},
+    {"GNRMC", 5, CodeRmc},
+    {"GPGGA", 5, CodeGga},
+    {"GNGGA", 5, CodeGga},
+    {"GPGSA", 5, CodeGsa},
+    {"GNGSA", 5, CodeGsa},
+    {"GPGSV", 5, CodeGsv},
+    {"GNGSV", 5, CodeGsv},
+    {"GLGSV", 5, CodeGsv},
+    {"GAGSV", 5, CodeGsv},
+    {"GNGNS", 5, CodeGns},
+    {"GPGNS", 5, CodeGns},
+    {"GLGNS", 5, CodeGns},
+    {"GBGNS", 5, CodeGns},
+    {"PFLAU", 5, CodePflau},
+    {"PFLAA", 5, CodePflaa},
+    {"PFLAC", 5, CodePflac},
+    {"PFLAE", 5, CodePflae},
+    {"PFLAL", 5, CodePflal},
+    {"PFLAQ", 5, CodePflaq},
+    {"LXWP0", 5, CodeLxwp0},
+    {"LXGRB", 5, CodeLxgrb},
+    {"w", 1, CodeC302},
+    {"PCAID", 5, CodePcaid},
+    {"PGRMZ", 5, CodePgrmz},
+    {"PNRMZ", 5, CodePgrmz},
+    {"PFLX0", 5, CodePflx0},
+    {"PFLX2", 5, CodePflx2},
+    {"RPYL", 4, CodeRpyl},
+    {"VNDT", 4, CodeLxdt},
+    {"LXDT", 4, CodeLxdt},
+    {"VNREQ", 5, CodeRequest},
+    {"VNINFO2", 7, CodeInfo},
+    {"VNSET2", 6, CodeSettings},
+    {"VNLOGBOOK", 9, CodeLogbook},
 };
 
 common::SentenceCode RowOf(const char* pszId) {
     for (const Row& row : kRows)
         if (strncmp(pszId, row.pszText, row.uiLength) == 0)
             return row.uiCode;
-    return 0;
+    return CodeNone;
 }
 
 // Rows whose sentences are never refused, whatever their fields.
 bool NeverRefused(common::SentenceCode uiRow) {
     switch (uiRow) {
-    case 6:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-    case 14:
-    case 18:
-    case 19:
-    case 20:
-    case 21:
-    case 22:
-    case 23:
-    case 24:
-    case 25:
-    case 26:
+    case CodePflau:
+    case CodePflac:
+    case CodePflae:
+    case CodePflal:
+    case CodePflaq:
+    case CodeLxwp0:
+    case CodeLxgrb:
+    case CodePflx0:
+    case CodePflx2:
+    case CodeRpyl:
+    case CodeLxdt:
+    case CodeRequest:
+    case CodeInfo:
+    case CodeSettings:
+    case CodeLogbook:
         return true;
     default:
         return false;
@@ -76,7 +106,7 @@ bool NeverRefused(common::SentenceCode uiRow) {
 }
 
 bool ValidCode(common::SentenceCode uiCode) {
-    return uiCode <= 26 && uiCode != 12 && uiCode != 13;
+    return uiCode <= CodePflaq || (uiCode >= CodeLxwp0 && uiCode <= CodeLogbook);
 }
 
 // A byte range of the parser object.
@@ -94,78 +124,78 @@ template <typename T> Region RegionOf(const common::ParserNMEA& parser, const T&
 // The records that a sentence of the given row may write; 0 allows none.
 int OwnedRegions(const common::ParserNMEA& p, common::SentenceCode uiRow, Region* aRegions) {
     switch (uiRow) {
-    case 1:
+    case CodeRmc:
         aRegions[0] = RegionOf(p, p.rmc);
         return 1;
-    case 2:
+    case CodeGga:
         aRegions[0] = RegionOf(p, p.gga);
         return 1;
-    case 3:
+    case CodeGsa:
         aRegions[0] = RegionOf(p, p.gsa);
         return 1;
-    case 4:
+    case CodeGsv:
         aRegions[0] = RegionOf(p, p.gsvGps);
         aRegions[1] = RegionOf(p, p.gsvGalileo);
         aRegions[2] = RegionOf(p, p.gsvGlonass);
         return 3;
-    case 5:
+    case CodeGns:
         aRegions[0] = RegionOf(p, p.gns);
         return 1;
-    case 6:
+    case CodePflau:
         aRegions[0] = RegionOf(p, p.flarmStatus);
         return 1;
-    case 7:
+    case CodePflaa:
         aRegions[0] = RegionOf(p, p.flarmTarget);
         return 1;
-    case 8:
+    case CodePflac:
         aRegions[0] = RegionOf(p, p.flarmConfig);
         return 1;
-    case 9:
+    case CodePflae:
         aRegions[0] = RegionOf(p, p.flarmError);
         return 1;
-    case 10:
+    case CodePflal:
         aRegions[0] = RegionOf(p, p.szPflalText);
         return 1;
-    case 11:
+    case CodePflaq:
         aRegions[0] = RegionOf(p, p.flarmProgress);
         return 1;
-    case 14:
+    case CodeLxwp0:
         aRegions[0] = RegionOf(p, p.lxwp0);
         return 1;
-    case 15:
+    case CodeC302:
         aRegions[0] = RegionOf(p, p.c302);
         return 1;
-    case 16:
+    case CodePcaid:
         aRegions[0] = RegionOf(p, p.pcaid);
         return 1;
-    case 17:
+    case CodePgrmz:
         aRegions[0] = RegionOf(p, p.fPressureAltitude);
         return 1;
-    case 18:
+    case CodeLxgrb:
         aRegions[0] = RegionOf(p, p.byLxgrbFlags);
         return 1;
-    case 19:
+    case CodePflx0:
         aRegions[0] = RegionOf(p, p.abyLxwpRate);
         return 1;
-    case 20:
+    case CodePflx2:
         aRegions[0] = RegionOf(p, p.pflx2);
         return 1;
-    case 21:
+    case CodeRpyl:
         aRegions[0] = RegionOf(p, p.rpyl);
         return 1;
-    case 22:
+    case CodeLxdt:
         aRegions[0] = RegionOf(p, p.lxdt);
         return 1;
-    case 23:
+    case CodeRequest:
         aRegions[0] = RegionOf(p, p.request);
         return 1;
-    case 24:
+    case CodeInfo:
         aRegions[0] = RegionOf(p, p.info);
         return 1;
-    case 25:
+    case CodeSettings:
         aRegions[0] = RegionOf(p, p.settings);
         return 1;
-    case 26:
+    case CodeLogbook:
         aRegions[0] = RegionOf(p, p.logbook);
         return 1;
     default:
@@ -188,9 +218,9 @@ public:
         const common::SentenceCode uiRow = RowOf(pszId);
         if (!ValidCode(uiLastCode))
             Fail("code %u is not a sentence code (identifier \"%s\")", uiLastCode, pszId);
-        if (uiLastCode != 0 && uiLastCode != uiRow)
+        if (uiLastCode != CodeNone && uiLastCode != uiRow)
             Fail("identifier \"%s\" gave code %u, its row is %u", pszId, uiLastCode, uiRow);
-        if (uiLastCode == 0 && NeverRefused(uiRow))
+        if (uiLastCode == CodeNone && NeverRefused(uiRow))
             Fail("identifier \"%s\" of row %u was refused", pszId, uiRow);
         if (memcmp(acSentenceBefore, acSentence, sizeof acSentence) != 0 ||
             memcmp(abyFieldStartBefore, abyFieldStart, sizeof abyFieldStart) != 0)

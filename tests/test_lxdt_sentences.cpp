@@ -112,7 +112,7 @@ void TestLxdtSentences::Requests() {
     StderrCapture capture;
     // Every LXDT and VNDT sentence is taken, silently.
     for (const QByteArray& baSentence : QByteArrayList{kLongPilot} + aSentences)
-        QCOMPARE(FeedSentence(framer, baSentence), 22u);
+        QCOMPARE(FeedSentence(framer, baSentence), common::CodeLxdt);
     QCOMPARE(capture.Text(), QByteArray());
     QTEST(Dump(framer.parser.lxdt), "sRecord");
 }
