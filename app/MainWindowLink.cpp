@@ -215,23 +215,28 @@ void MainWindow::ReadCOMData() {
     // Each sentence is acted on by the byte that completes it, before the next byte is fed.
     for (const char cByte : baData) {
         framer.ProcessByte(static_cast<uint8_t>(cByte));
-        switch (framer.uiLastCode) {
-        case common::CodeRequest:
-            uiLastReqMs = common::TimeOfDayMs();
-            AnswerUpdateRequest();
-            break;
-        case common::CodeInfo:
-            ShowDeviceInfo();
-            break;
-        case common::CodeSettings:
-            LoadSettings();
-            break;
-        case common::CodeLogbook:
-            TakeLogbookRow();
-            break;
-        default:
-            break;
-        }
+        ActOnSentence(framer.uiLastCode);
+    }
+}
+
+// The window's part in the instrument's own sentences; every other code is left to the parser's records.
+void MainWindow::ActOnSentence(common::SentenceCode uiCode) {
+    switch (uiCode) {
+    case common::CodeRequest:
+        uiLastReqMs = common::TimeOfDayMs();
+        AnswerUpdateRequest();
+        break;
+    case common::CodeInfo:
+        ShowDeviceInfo();
+        break;
+    case common::CodeSettings:
+        LoadSettings();
+        break;
+    case common::CodeLogbook:
+        TakeLogbookRow();
+        break;
+    default:
+        break;
     }
 }
 
