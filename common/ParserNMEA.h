@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/DeviceRecords.h"
+#include "common/FieldParsers.h"
 #include "common/FlarmRecords.h"
 #include "common/GnssRecords.h"
 #include "common/LxDataRecords.h"
@@ -60,7 +61,9 @@ public:
     }
 
     // An NMEA latitude (2 degree digits) or longitude (3) in radians, without the hemisphere's sign.
-    float ParseCoordinate(const char* pszText, uint8_t byDegDigits) const;
+    float ParseCoordinate(const char* pszText, uint8_t byDegDigits) const {
+        return common::ParseCoordinate(pszText, byDegDigits);
+    }
 
     bool bDebug;
     const char* pcSentence;
@@ -106,31 +109,40 @@ public:
     LogbookEntry logbook;
 
 private:
+    struct DispatchRow;
+    static const DispatchRow kaDispatch[];
+
     void PrintDebugTrace() const;
+    // bTaken, after saying so with the sentence's name when the field count is not one it takes.
+    bool FieldCountTaken(bool bTaken, const char* pszName) const;
+
+    // Handlers, one per kind of sentence: true when the sentence is taken. Those that take every
+    // sentence say so by always returning true.
 
     // GNSS receiver handlers.
     bool ParseRMC();
     bool ParseGGA();
     bool ParseGSA();
-    // byConstellation: 0 GPS, 4 GLONASS, 8 Galileo; 2 (mixed GNGSV) is refused.
-    bool ParseGSV(uint8_t byConstellation);
+    bool ParseGSV();
     bool ParseGNS();
 
-    // FLARM handlers; PFLAL and PFLAQ are stored by ParseNMEA itself.
+    // FLARM handlers; PFLAL and PFLAQ, which only store their texts, sit beside the dispatch table.
     bool ParsePFLAU();
     bool ParsePFLAA();
     bool ParsePFLAC();
     bool ParsePFLAE();
+    bool ParsePFLAL();
+    bool ParsePFLAQ();
 
     // LX and other instrument handlers.
-    void ParseLXWP0();
+    bool ParseLXWP0();
     bool ParseC302();
     bool ParsePCAID();
     bool ParsePGRMZ();
-    void ParseLXGRB();
+    bool ParseLXGRB();
     bool ParsePFLX0();
-    void ParsePFLX2();
-    void ParseRPYL();
+    bool ParsePFLX2();
+    bool ParseRPYL();
 
     // LX data handler.
     bool ParseLXDT();
