@@ -13,9 +13,7 @@ fail() {
     exit 1
 }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+source packaging/packages.sh
 
 ./vornik package
 
