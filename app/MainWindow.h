@@ -66,6 +66,7 @@ private:
     // Lists the serial ports present into portInfoList, the extra ports and the port combo box.
     void EnumeratePorts();
     bool SendCommand(const char* pszCommand);
+    void ActOnSentence(common::SentenceCode uiCode);
     void WatchForUnplug();
     bool OpenPortWhenDue();
     void OpenSelectedPort();

@@ -23,12 +23,6 @@
 
 namespace {
 
-// Sentence codes that the window acts on.
-constexpr common::SentenceCode kCodeRequest = 23;
-constexpr common::SentenceCode kCodeInfo = 24;
-constexpr common::SentenceCode kCodeSettings = 25;
-constexpr common::SentenceCode kCodeLogbook = 26;
-
 // "$", at most 1017 body characters and the six bytes that AppendChecksum adds fill the buffer.
 constexpr int kCommandBufferSize = 1024;
 constexpr int kMaxCommandBody = kCommandBufferSize - 7;
@@ -223,23 +217,28 @@ void MainWindow::ReadCOMData() {
     // Each sentence is acted on by the byte that completes it, before the next byte is fed.
     for (const char cByte : baData) {
         framer.ProcessByte(static_cast<uint8_t>(cByte));
-        switch (framer.uiLastCode) {
-        case kCodeRequest:
-            uiLastReqMs = common::TimeOfDayMs();
-            AnswerUpdateRequest();
-            break;
-        case kCodeInfo:
-            ShowDeviceInfo();
-            break;
-        case kCodeSettings:
-            LoadSettings();
-            break;
-        case kCodeLogbook:
-            TakeLogbookRow();
-            break;
-        default:
-            break;
-        }
+        ActOnSentence(framer.uiLastCode);
+    }
+}
+
+// The window's part in the instrument's own sentences; every other code is left to the parser's records.
+void MainWindow::ActOnSentence(common::SentenceCode uiCode) {
+    switch (uiCode) {
+    case common::CodeRequest:
+        uiLastReqMs = common::TimeOfDayMs();
+        AnswerUpdateRequest();
+        break;
+    case common::CodeInfo:
+        ShowDeviceInfo();
+        break;
+    case common::CodeSettings:
+        LoadSettings();
+        break;
+    case common::CodeLogbook:
+        TakeLogbookRow();
+        break;
+    default:
+        break;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "common/TimeOfDay.h"
+#include "framing/Crc16.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -22,23 +23,6 @@ constexpr qint64 kUpdateSilenceMs = 2000;
 // A file that cannot be positioned after this many tries will not be positioned at all.
 constexpr int kSeekTries = 3;
 
-// CRC-16/XMODEM, one byte at a time: entry i is the CRC of the single byte i, most significant bit first.
-struct Crc16Table {
-    uint16_t auiEntry[256];
-
-    constexpr Crc16Table() : auiEntry() {
-        for (int i = 0; i < 256; i++) {
-            uint16_t uiCrc = static_cast<uint16_t>(i << 8);
-            for (int iBit = 0; iBit < 8; iBit++)
-                uiCrc = static_cast<uint16_t>((uiCrc & 0x8000) ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
-            auiEntry[i] = uiCrc;
-        }
-    }
-};
-
-constexpr Crc16Table kCrc16Table;
-static_assert(kCrc16Table.auiEntry[1] == 0x1021 && kCrc16Table.auiEntry[255] == 0x1EF0);
-
 // Out now, not after the window has repainted: the loader waits for every byte. Only what the line can
 // take at once is handed over, and the port writes the rest as the line drains. A flush would write into
 // a full transmit buffer, as a burst of requests leaves it, and the port reports that refusal as it
@@ -51,10 +35,7 @@ void WriteOut(QSerialPort* pPort) {
 } // namespace
 
 uint16_t MainWindow::CalcCrc16(const uint8_t* pbyData, uint32_t uiLen) {
-    uint16_t uiCrc = 0;
-    for (uint32_t i = 0; i < uiLen; i++)
-        uiCrc = static_cast<uint16_t>((uiCrc << 8) ^ kCrc16Table.auiEntry[(uiCrc >> 8) ^ pbyData[i]]);
-    return uiCrc;
+    return CalcCrc16Xmodem(pbyData, uiLen);
 }
 
 void MainWindow::OpenUpdateFile() {

@@ -3,19 +3,7 @@
 #include "common/FieldParsers.h"
 #include "common/ParserNMEA.h"
 
-#include <cstring>
-
 namespace common {
-
-namespace {
-
-// Keeps at most size - 1 characters so the text stays terminated, and pads with NUL to the end.
-template <size_t N> void CopyText(char (&szTarget)[N], const char* pszSource) {
-    strncpy(szTarget, pszSource, N - 1);
-    szTarget[N - 1] = '\0';
-}
-
-} // namespace
 
 void DeviceInfo::Clear() {
     *this = DeviceInfo();
@@ -25,6 +13,7 @@ void DeviceSettings::Clear() {
     *this = DeviceSettings();
 }
 
+// VNREQ: 1 request code, 2 onwards its arguments.
 bool ParserNMEA::ParseDeviceRequest() {
     request.uiCode = static_cast<uint16_t>(ParseInt(GetField(1), 0));
     if (byFieldCount < 2)
@@ -37,6 +26,8 @@ bool ParserNMEA::ParseDeviceRequest() {
     return true;
 }
 
+// VNINFO2: 1 model, 2 production text, 3 serial, 4 to 6 firmware major, minor and build, 7 hardware
+// version.
 bool ParserNMEA::ParseDeviceInfo() {
     CopyText(info.szModel, GetField(1));
     CopyText(info.szProduced, GetField(2));
@@ -49,6 +40,8 @@ bool ParserNMEA::ParseDeviceInfo() {
     return true;
 }
 
+// VNSET2: 1 TE level, 2 vario filter in s, 3 servo trigger, 4 servo channel, 5 telemetry pair key,
+// 6 telemetry protocol.
 bool ParserNMEA::ParseDeviceSettings() {
     settings.iTELevel = static_cast<int8_t>(ParseInt(GetField(1), 0));
     settings.fVarioFilter = ParseFloat(GetField(2));
@@ -60,6 +53,8 @@ bool ParserNMEA::ParseDeviceSettings() {
     return true;
 }
 
+// VNLOGBOOK: 1 flights in the logbook, 2 kept as sent, 3 flight's number of the day, 4 packed start
+// time, 5 kept as sent, 6 flight size in bytes.
 bool ParserNMEA::ParseLogbookEntry() {
     logbook.uiFlightCount = static_cast<uint16_t>(ParseInt(GetField(1), 0));
     logbook.uiAux2 = static_cast<uint16_t>(ParseInt(GetField(2), 0));

@@ -3,25 +3,11 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 namespace common {
 
-namespace {
-
-// Takes at most the member's capacity from the field, pads with NUL and keeps the last byte as the
-// terminator; the field is read no further than its own end.
-template <size_t N> void CopyText(char (&szMember)[N], const char* pszField) {
-    strncpy(szMember, pszField, N - 1);
-    szMember[N - 1] = '\0';
-}
-
-bool KeyIs(const char* pszField, const char* pszKey) {
-    return strncmp(pszField, pszKey, strlen(pszKey)) == 0;
-}
-
-} // namespace
-
+// PFLAU: 1 receiving, 2 transmitting, 3 GPS state (0 none), 4 power, 5 alarm level, 6 relative bearing
+// in degrees, 7 alarm type (hex), 8 relative vertical in m, 9 relative distance in m, 10 ID (hex).
 bool ParserNMEA::ParsePFLAU() {
     const uint32_t uiNowMs = uiLastSentenceMs;
     flarmStatus.uiTimeMs = uiNowMs;
@@ -44,11 +30,12 @@ bool ParserNMEA::ParsePFLAU() {
     return true;
 }
 
+// PFLAA: 1 alarm level, 2 relative north, 3 relative east, 4 relative vertical, all in m, 5 ID type,
+// 6 ID (hex), 7 track in degrees, 8 turn rate in deg/s, 9 ground speed in m/s, 10 climb rate in m/s,
+// 11 aircraft type (hex).
 bool ParserNMEA::ParsePFLAA() {
-    if (byFieldCount != 12) {
-        fprintf(stderr, "PFLAA invalid field count %i.\n", byFieldCount);
+    if (!FieldCountTaken(byFieldCount == 12, "PFLAA"))
         return false;
-    }
     flarmTarget.uiTimeMs = uiLastSentenceMs;
     flarmTarget.byAlarmLevel = static_cast<uint8_t>(ParseInt(GetField(1), 0));
     flarmTarget.iRelativeNorth = static_cast<int16_t>(ParseInt(GetField(2), 0));
@@ -67,36 +54,39 @@ bool ParserNMEA::ParsePFLAA() {
     return true;
 }
 
+// PFLAC: 1 A (answer), R (request) or S (set), 2 key, 3 on the value; OBSTDB carries its texts in 5 and
+// 6, RADIOID its ID in 4.
 bool ParserNMEA::ParsePFLAC() {
     flarmConfig.bAnswer = GetField(1)[0] == 'A' ? 1 : 0;
     // Requests and settings carry the same keys as answers and are stored alike.
     const char* pszKey = GetField(2);
-    if (KeyIs(pszKey, "HWVER")) {
+    if (StartsWith(pszKey, "HWVER")) {
         CopyText(flarmConfig.szHwVersion, GetField(3));
         fprintf(stderr, "Flarm HW: %s\n", GetField(3));
-    } else if (KeyIs(pszKey, "SWVER")) {
+    } else if (StartsWith(pszKey, "SWVER")) {
         CopyText(flarmConfig.szSwVersion, GetField(3));
-    } else if (KeyIs(pszKey, "SER")) {
+    } else if (StartsWith(pszKey, "SER")) {
         CopyText(flarmConfig.szSerial, GetField(3));
-    } else if (KeyIs(pszKey, "OBSTDB")) {
+    } else if (StartsWith(pszKey, "OBSTDB")) {
         CopyText(flarmConfig.szObstDb1, GetField(5));
         CopyText(flarmConfig.szObstDb2, GetField(6));
-    } else if (KeyIs(pszKey, "OBSTEXP")) {
+    } else if (StartsWith(pszKey, "OBSTEXP")) {
         CopyText(flarmConfig.szObstExpiry, GetField(3));
-    } else if (KeyIs(pszKey, "PRIV")) {
+    } else if (StartsWith(pszKey, "PRIV")) {
         flarmConfig.iPrivacy = static_cast<int8_t>(ParseInt(GetField(3), 0));
         fprintf(stderr, "Flarm privacy: %i\n", flarmConfig.iPrivacy);
-    } else if (KeyIs(pszKey, "FREQ")) {
+    } else if (StartsWith(pszKey, "FREQ")) {
         // C++ division truncates toward zero, so the remainder keeps the value's sign.
         flarmConfig.iFrequency = static_cast<int8_t>(ParseInt(GetField(3), 0) % 100);
         fprintf(stderr, "Flarm frequency: %i\n", flarmConfig.iFrequency);
-    } else if (KeyIs(pszKey, "RADIOID")) {
+    } else if (StartsWith(pszKey, "RADIOID")) {
         CopyText(flarmConfig.szRadioId, GetField(4));
         fprintf(stderr, "Flarm RadioID: %s\n", GetField(4));
     }
     return true;
 }
 
+// PFLAE: 1 query type, 2 severity (0 no error), 3 error code (hex), 4 message.
 bool ParserNMEA::ParsePFLAE() {
     fprintf(stderr, "PFLAE received\n");
     const int8_t iSeverity = static_cast<int8_t>(ParseInt(GetField(2), 0));

@@ -37,6 +37,9 @@ float FloorFloat(float fValue) {
 // Nine decimals are more than a float carries and as many as an int holds.
 constexpr int kiMaxDecimals = 9;
 
+// Base-36 digits; the closing '~' is never reached.
+const char kszSerialDigits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ~";
+
 } // namespace
 
 const char* FormatFixed(float fValue, int iDecimals) {
@@ -94,6 +97,26 @@ const char* FormatTime(uint32_t uiSeconds, bool bWithSeconds, bool bLeadingZero)
         snprintf(szText, sizeof(szText), bLeadingZero ? "%02d:%02d" : "%d:%02d", iHours, iMinutes);
     }
     return szText;
+}
+
+const char* FormatIGCSerial(uint32_t uiSerial) {
+    // Three base-36 characters and the terminator.
+    static char szSerial[4];
+    const uint32_t uiRest = uiSerial % 46656u;
+    szSerial[0] = kszSerialDigits[uiRest / 1296u];
+    szSerial[1] = kszSerialDigits[uiRest % 1296u / 36u];
+    szSerial[2] = kszSerialDigits[uiRest % 36u];
+    szSerial[3] = '\0';
+    return szSerial;
+}
+
+const char* FormatIGCFileName(uint32_t uiDt, uint8_t byDailyNr, uint32_t uiSerial) {
+    static char szFileName[35];
+    const JulianDate date(uiDt);
+    snprintf(szFileName, sizeof(szFileName), "%04u-%02u-%02u-VNK-%s-%02u.igc",
+             static_cast<unsigned>(date.Year()), static_cast<unsigned>(date.Month()),
+             static_cast<unsigned>(date.Day()), FormatIGCSerial(uiSerial), static_cast<unsigned>(byDailyNr));
+    return szFileName;
 }
 
 } // namespace common

@@ -10,13 +10,6 @@ namespace common {
 
 namespace {
 
-constexpr float kfDegToRad = 0.017453292f;
-
-// Selectors that the dispatcher passes for the GSV talkers.
-constexpr uint8_t kGpsTalker = 0;
-constexpr uint8_t kGlonassTalker = 4;
-constexpr uint8_t kGalileoTalker = 8;
-
 // A lost message 1 lets iFill grow without end; it stops here instead of wrapping negative.
 constexpr int32_t kiMaxFill = INT16_MAX;
 
@@ -44,24 +37,42 @@ float ReadTimeOfDay(const char* pszField) {
 }
 
 // Latitude or longitude with its hemisphere letter; cNegative is "S" or "W", accepted in either case.
-float ReadPosition(const ParserNMEA& parser, const char* pszValue, uint8_t byDegDigits,
-                   const char* pszHemisphere, char cNegative) {
-    const float fValue = parser.ParseCoordinate(pszValue, byDegDigits);
+float ReadPosition(const char* pszValue, uint8_t byDegDigits, const char* pszHemisphere, char cNegative) {
+    const float fValue = ParseCoordinate(pszValue, byDegDigits);
     return toupper(static_cast<uint8_t>(*pszHemisphere)) == cNegative ? -fValue : fValue;
+}
+
+// The fix of a GGA or GNS sentence; with bKeepPosition an empty latitude or longitude field leaves the
+// last one in place.
+void ReadFix(const ParserNMEA& parser, FixData& fix, bool bKeepPosition) {
+    fix.fTime = ReadTimeOfDay(parser.GetField(1));
+    if (!bKeepPosition || parser.GetField(2)[0] != '\0')
+        fix.fLatitude = ReadPosition(parser.GetField(2), 2, parser.GetField(3), 'S');
+    if (!bKeepPosition || parser.GetField(4)[0] != '\0')
+        fix.fLongitude = ReadPosition(parser.GetField(4), 3, parser.GetField(5), 'W');
+    fix.uiQuality = static_cast<uint16_t>(IntOf(parser.GetField(6)));
+    fix.uiSatellites = static_cast<uint16_t>(IntOf(parser.GetField(7)));
+    fix.fHdop = ParseFloat(parser.GetField(8));
+    fix.fAltitude = ParseFloat(parser.GetField(9));
+    fix.fGeoidSeparation = ParseFloat(parser.GetField(11));
+    fix.fDgpsAge = ParseFloat(parser.GetField(13));
+    fix.uiDgpsStation = static_cast<uint32_t>(IntOf(parser.GetField(14)));
 }
 
 } // namespace
 
+// RMC: 1 time hhmmss.ss, 2 status A (valid) or V, 3-4 latitude ddmm.mmm N/S, 5-6 longitude dddmm.mmm E/W,
+// 7 speed over ground in knots, 8 course in degrees, 9 date ddmmyy.
 bool ParserNMEA::ParseRMC() {
     if (byFieldCount != 12 && byFieldCount != 13)
         return false;
     const char* pszTime = GetField(1);
     rmc.fTime = strlen(pszTime) >= 6 ? ReadTimeOfDay(pszTime) : 0.0f;
     rmc.bValid = GetField(2)[0] == 'A' ? 1 : 0;
-    rmc.fLatitude = ReadPosition(*this, GetField(3), 2, GetField(4), 'S');
-    rmc.fLongitude = ReadPosition(*this, GetField(5), 3, GetField(6), 'W');
-    rmc.fSpeed = ParseFloat(GetField(7)) * 1.852f / 3.6f;
-    rmc.fCourse = ParseFloat(GetField(8)) * kfDegToRad;
+    rmc.fLatitude = ReadPosition(GetField(3), 2, GetField(4), 'S');
+    rmc.fLongitude = ReadPosition(GetField(5), 3, GetField(6), 'W');
+    rmc.fSpeed = KnotsToMs(ParseFloat(GetField(7)));
+    rmc.fCourse = DegToRad(ParseFloat(GetField(8)));
 
     const char* pszDate = GetField(9);
     if (strlen(pszDate) == 6)
@@ -72,53 +83,31 @@ bool ParserNMEA::ParseRMC() {
     return true;
 }
 
+// GGA: 1 time hhmmss.ss, 2-3 latitude ddmm.mmm N/S, 4-5 longitude dddmm.mmm E/W, 6 fix quality,
+// 7 satellites in use, 8 HDOP, 9 altitude and 10 its unit, 11 geoid separation and 12 its unit, 13 age of
+// differential data in s, 14 differential station.
 bool ParserNMEA::ParseGGA() {
-    if (byFieldCount != 15 && byFieldCount != 16) {
-        fprintf(stderr, "GGA invalid field count %i.\n", byFieldCount);
+    if (!FieldCountTaken(byFieldCount == 15 || byFieldCount == 16, "GGA"))
         return false;
-    }
-    gga.fTime = ReadTimeOfDay(GetField(1));
     // Receivers without a fix send empty position fields; the last known position stays.
-    if (GetField(2)[0] != '\0')
-        gga.fLatitude = ReadPosition(*this, GetField(2), 2, GetField(3), 'S');
-    if (GetField(4)[0] != '\0')
-        gga.fLongitude = ReadPosition(*this, GetField(4), 3, GetField(5), 'W');
-    gga.uiQuality = static_cast<uint16_t>(ParseInt(GetField(6), 0));
-    gga.uiSatellites = static_cast<uint16_t>(ParseInt(GetField(7), 0));
-    gga.fHdop = ParseFloat(GetField(8));
-    gga.fAltitude = ParseFloat(GetField(9));
-    gga.fGeoidSeparation = ParseFloat(GetField(11));
-    gga.fDgpsAge = ParseFloat(GetField(13));
-    gga.uiDgpsStation = static_cast<uint32_t>(ParseInt(GetField(14), 0));
+    ReadFix(*this, gga, true);
     return true;
 }
 
+// GNS: as GGA up to field 9, but 6 holds mode letters, which read as 0 unless they begin with a digit;
+// 10 is the geoid separation, 11 the age of differential data and 12 the station. The same reader
+// takes fields 11, 13 and 14 as for GGA, so the last two always read 0.
 bool ParserNMEA::ParseGNS() {
-    if (byFieldCount != 13) {
-        fprintf(stderr, "GNS invalid field count %i.\n", byFieldCount);
+    if (!FieldCountTaken(byFieldCount == 13, "GNS"))
         return false;
-    }
-    gns.fTime = ReadTimeOfDay(GetField(1));
-    gns.fLatitude = ReadPosition(*this, GetField(2), 2, GetField(3), 'S');
-    gns.fLongitude = ReadPosition(*this, GetField(4), 3, GetField(5), 'W');
-    // The mode letters of field 6 read as 0 unless they begin with a digit.
-    gns.uiQuality = static_cast<uint16_t>(ParseInt(GetField(6), 0));
-    gns.uiSatellites = static_cast<uint16_t>(ParseInt(GetField(7), 0));
-    gns.fHdop = ParseFloat(GetField(8));
-    gns.fAltitude = ParseFloat(GetField(9));
-    // Field 11 is the age of differential data; fields 13 and 14 never exist in GNS, so these
-    // two always read 0.
-    gns.fGeoidSeparation = ParseFloat(GetField(11));
-    gns.fDgpsAge = ParseFloat(GetField(13));
-    gns.uiDgpsStation = static_cast<uint32_t>(ParseInt(GetField(14), 0));
+    ReadFix(*this, gns, false);
     return true;
 }
 
+// GSA: 1 selection mode letter, 2 fix type, 3 to 14 satellites in use, 15 PDOP, 16 HDOP, 17 VDOP.
 bool ParserNMEA::ParseGSA() {
-    if (byFieldCount != 18) {
-        fprintf(stderr, "GSA invalid field count %i.\n", byFieldCount);
+    if (!FieldCountTaken(byFieldCount == 18, "GSA"))
         return false;
-    }
     gsa.uiMode = static_cast<uint8_t>(GetField(1)[0]);
     gsa.uiFixType = static_cast<uint16_t>(ParseInt(GetField(2), 0));
     for (uint8_t i = 0; i < GsaData::kSatellites; ++i)
@@ -129,17 +118,19 @@ bool ParserNMEA::ParseGSA() {
     return true;
 }
 
-bool ParserNMEA::ParseGSV(uint8_t byConstellation) {
-    if (byFieldCount < 4 || (byFieldCount - 4) % 4 != 0) {
-        fprintf(stderr, "GSV invalid field count %i.\n", byFieldCount);
+// GSV: 1 messages in the cycle, 2 this message's number, 3 satellites in view, then per satellite four
+// fields: number, elevation in degrees, azimuth in degrees, SNR in dB-Hz. The talker names the
+// constellation.
+bool ParserNMEA::ParseGSV() {
+    if (!FieldCountTaken(byFieldCount >= 4 && (byFieldCount - 4) % 4 == 0, "GSV"))
         return false;
-    }
     SatelliteTable* pTable;
-    if (byConstellation == kGpsTalker)
+    const char* pszTalker = GetField(0) + 1;
+    if (StartsWith(pszTalker, "GP"))
         pTable = &gsvGps;
-    else if (byConstellation == kGlonassTalker)
+    else if (StartsWith(pszTalker, "GL"))
         pTable = &gsvGlonass;
-    else if (byConstellation == kGalileoTalker)
+    else if (StartsWith(pszTalker, "GA"))
         pTable = &gsvGalileo;
     else
         return false; // a mixed GNGSV cannot be told apart by constellation

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // The last configuration request or value carried by an LXDT or VNDT sentence. Texts hold their stated
 // number of characters plus a terminator, so they are always NUL-terminated.
@@ -115,13 +116,17 @@ struct LxdtData {
         SetScVar = 'k',
     };
 
+    // Every variant starts all zero. An empty initialiser would set only the union's first member, one
+    // byte, and leave the rest as the memory was.
+    LxdtData() { memset(&payload, 0, sizeof payload); }
+
     uint8_t byCommand = None;
     // The last sentence began with "$LXDT" (not VNDT, not "!LXDT").
     bool bLxPrefix = false;
     // Variant by byCommand: GetTp, GetZone, GetNavigate -> getIndex; SetPilot -> pilot; SetGlider -> glider;
     // SetTskPar -> tskPar; SetTp -> tp; SetZone -> zone; SetNavigate -> navigate; SetMcBal -> mcBal;
     // SetScVar -> scVar. The other codes carry none.
-    LxdtPayload payload = {};
+    LxdtPayload payload;
 };
 
 } // namespace common

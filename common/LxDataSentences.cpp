@@ -1,113 +1,79 @@
 #include "common/FieldParsers.h"
 #include "common/ParserNMEA.h"
 
-#include <cstring>
-
 namespace common {
 
 namespace {
 
-const float kDegToRad = 0.017453292f;
-
-struct SubKeyword {
-    const char* pszText;
-    size_t uiLength;
-    uint8_t byCommand;
-};
-
-// Tried in this order; the first whose text begins field 2 wins.
-const SubKeyword kGetItems[] = {
-    {"INFO", 4, LxdtData::GetInfo},      {"MC_BAL", 6, LxdtData::GetMcBal},
-    {"TP", 2, LxdtData::GetTp},          {"ZONE", 4, LxdtData::GetZone},
-    {"GLIDER", 6, LxdtData::GetGlider},  {"PILOT", 5, LxdtData::GetPilot},
-    {"TSK_PAR", 7, LxdtData::GetTskPar}, {"SENS", 4, LxdtData::GetSens},
-    {"SC_VAR", 6, LxdtData::GetScVar},   {"NAVIGATE", 8, LxdtData::GetNavigate},
-};
-
-const SubKeyword kSetItems[] = {
-    {"PILOT", 5, LxdtData::SetPilot},    {"GLIDER", 6, LxdtData::SetGlider},
-    {"TSK_PAR", 7, LxdtData::SetTskPar}, {"TP", 2, LxdtData::SetTp},
-    {"ZONE", 4, LxdtData::SetZone},      {"NAVIGATE", 8, LxdtData::SetNavigate},
-    {"SC_VAR", 6, LxdtData::SetScVar},   {"MC_BAL", 6, LxdtData::SetMcBal},
-};
-
-template <size_t N> uint8_t FindCommand(const SubKeyword (&aItems)[N], const char* pszField) {
-    for (const SubKeyword& item : aItems)
-        if (strncmp(pszField, item.pszText, item.uiLength) == 0)
-            return item.byCommand;
-    return LxdtData::None;
-}
-
-bool StartsWith(const char* pszField, const char* pszPrefix) {
-    return strncmp(pszField, pszPrefix, strlen(pszPrefix)) == 0;
-}
-
-int32_t IntOf(const char* pszField) {
-    return ParseInt(pszField, 0);
-}
-
-// At most N - 1 characters of the field; the rest of the member, its last byte included, is NUL.
-template <size_t N> void CopyText(char (&szDest)[N], const char* pszField) {
-    strncpy(szDest, pszField, N - 1);
-    szDest[N - 1] = '\0';
-}
-
 // Positions come in thousandths of a minute of arc.
 float MilliMinutesToRadians(const char* pszField) {
-    return static_cast<float>(IntOf(pszField)) / 60000.0f * kDegToRad;
+    return DegToRad(static_cast<float>(IntOf(pszField)) / 60000.0f);
 }
 
-// Every reader below builds its variant whole and the caller assigns it to the payload, so the variant
-// that byCommand names is always the one last stored.
-LxdtPilot ReadPilot(const ParserNMEA& parser) {
+// Every reader below builds its variant whole and then stores it in the payload, so the variant that
+// byCommand names is always the one last stored. Fields 1 and 2 are the keyword and the item.
+
+// GET TP, ZONE, NAVIGATE: 3 the item's index.
+void ReadGetIndex(const ParserNMEA& parser, LxdtPayload& payload) {
+    payload.getIndex = LxdtGetIndex{static_cast<uint8_t>(IntOf(parser.GetField(3)))};
+}
+
+// SET PILOT: 3 and 4 the two pilots' names.
+void ReadPilot(const ParserNMEA& parser, LxdtPayload& payload) {
     LxdtPilot pilot = {};
     CopyText(pilot.szPilot1, parser.GetField(3));
     CopyText(pilot.szPilot2, parser.GetField(4));
-    return pilot;
+    payload.pilot = pilot;
 }
 
-LxdtGlider ReadGlider(const ParserNMEA& parser) {
+// SET GLIDER: 4, 5 and 6 three texts; 3 is not read.
+void ReadGlider(const ParserNMEA& parser, LxdtPayload& payload) {
     LxdtGlider glider = {};
     CopyText(glider.szGlider1, parser.GetField(4));
     CopyText(glider.szGlider2, parser.GetField(5));
     CopyText(glider.szGlider3, parser.GetField(6));
-    return glider;
+    payload.glider = glider;
 }
 
-LxdtTskPar ReadTskPar(const ParserNMEA& parser) {
+// SET TSK_PAR: 3 flag, 4 value, 5 time h:m:s.
+void ReadTskPar(const ParserNMEA& parser, LxdtPayload& payload) {
     LxdtTskPar tskPar = {};
     tskPar.bTskParFlag = IntOf(parser.GetField(3)) != 0;
     tskPar.uiTskParValue = static_cast<uint16_t>(IntOf(parser.GetField(4)));
     tskPar.iTskParTime = ParseTime(parser.GetField(5));
-    return tskPar;
+    payload.tskPar = tskPar;
 }
 
-LxdtTp ReadTp(const ParserNMEA& parser) {
+// SET TP: 3 index, 4 kept as sent, 5 latitude and 6 longitude in 0.001 minutes of arc, 7 name.
+void ReadTp(const ParserNMEA& parser, LxdtPayload& payload) {
     LxdtTp tp = {};
     tp.uiTpField4 = static_cast<uint16_t>(IntOf(parser.GetField(4)));
     tp.uiTpIndex = static_cast<uint16_t>(IntOf(parser.GetField(3)));
     CopyText(tp.szTpName, parser.GetField(7));
     tp.fLatitude = MilliMinutesToRadians(parser.GetField(5));
     tp.fLongitude = MilliMinutesToRadians(parser.GetField(6));
-    return tp;
+    payload.tp = tp;
 }
 
-LxdtZone ReadZone(const ParserNMEA& parser) {
+// SET ZONE: 3 index, 4 kept as sent, 5 and 6 flags, 7 to 9 angles in degrees, 10 to 12 whole values.
+void ReadZone(const ParserNMEA& parser, LxdtPayload& payload) {
     LxdtZone zone = {};
     zone.uiZoneIndex = static_cast<uint16_t>(IntOf(parser.GetField(3)));
     zone.uiZoneField4 = static_cast<uint16_t>(IntOf(parser.GetField(4)));
     zone.bZoneFlag5 = IntOf(parser.GetField(5)) != 0;
     zone.bZoneFlag6 = IntOf(parser.GetField(6)) != 0;
-    zone.fZoneAngle7 = ParseFloat(parser.GetField(7)) * kDegToRad;
-    zone.fZoneAngle8 = ParseFloat(parser.GetField(8)) * kDegToRad;
-    zone.fZoneAngle9 = ParseFloat(parser.GetField(9)) * kDegToRad;
+    zone.fZoneAngle7 = DegToRad(ParseFloat(parser.GetField(7)));
+    zone.fZoneAngle8 = DegToRad(ParseFloat(parser.GetField(8)));
+    zone.fZoneAngle9 = DegToRad(ParseFloat(parser.GetField(9)));
     zone.fZoneValue10 = static_cast<float>(IntOf(parser.GetField(10)));
     zone.fZoneValue11 = static_cast<float>(IntOf(parser.GetField(11)));
     zone.fZoneValue12 = static_cast<float>(IntOf(parser.GetField(12)));
-    return zone;
+    payload.zone = zone;
 }
 
-LxdtNavigate ReadNavigate(const ParserNMEA& parser) {
+// SET NAVIGATE: 3 index, 4 name, 5 latitude and 6 longitude in 0.001 minutes of arc, 7 as sent, 8 flag,
+// 9 value, 10 as sent.
+void ReadNavigate(const ParserNMEA& parser, LxdtPayload& payload) {
     LxdtNavigate navigate = {};
     navigate.uiNavIndex = static_cast<uint16_t>(IntOf(parser.GetField(3)));
     CopyText(navigate.szNavName, parser.GetField(4));
@@ -117,11 +83,12 @@ LxdtNavigate ReadNavigate(const ParserNMEA& parser) {
     navigate.bNavFlag8 = IntOf(parser.GetField(8)) != 0;
     navigate.fNavValue9 = ParseFloat(parser.GetField(9));
     navigate.byNavField10 = static_cast<uint8_t>(IntOf(parser.GetField(10)));
-    return navigate;
+    payload.navigate = navigate;
 }
 
-// Only the values actually sent count; each carries its own presence flag.
-LxdtMcBal ReadMcBal(const ParserNMEA& parser) {
+// SET MC_BAL: 3 MacCready in m/s, 4 ballast, 5 to 9 as sent. Only the values actually sent count; each
+// carries its own presence flag.
+void ReadMcBal(const ParserNMEA& parser, LxdtPayload& payload) {
     LxdtMcBal mcBal = {};
     for (uint8_t byField = 3; byField <= 9; ++byField)
         mcBal.abyPresent[byField - 3] = parser.GetField(byField)[0] != '\0' ? 1 : 0;
@@ -139,58 +106,62 @@ LxdtMcBal ReadMcBal(const ParserNMEA& parser) {
         mcBal.byMcBal8 = static_cast<uint8_t>(IntOf(parser.GetField(8)));
     if (mcBal.abyPresent[6])
         mcBal.uiMcBal9 = static_cast<uint16_t>(IntOf(parser.GetField(9)));
-    return mcBal;
+    payload.mcBal = mcBal;
 }
 
-void StoreSetValues(const ParserNMEA& parser, uint8_t byCommand, LxdtPayload& payload) {
-    switch (byCommand) {
-    case LxdtData::SetPilot:
-        payload.pilot = ReadPilot(parser);
-        break;
-    case LxdtData::SetGlider:
-        payload.glider = ReadGlider(parser);
-        break;
-    case LxdtData::SetTskPar:
-        payload.tskPar = ReadTskPar(parser);
-        break;
-    case LxdtData::SetTp:
-        payload.tp = ReadTp(parser);
-        break;
-    case LxdtData::SetZone:
-        payload.zone = ReadZone(parser);
-        break;
-    case LxdtData::SetNavigate:
-        payload.navigate = ReadNavigate(parser);
-        break;
-    case LxdtData::SetMcBal:
-        payload.mcBal = ReadMcBal(parser);
-        break;
-    case LxdtData::SetScVar:
-        payload.scVar = LxdtScVar{static_cast<uint8_t>(IntOf(parser.GetField(3)))};
-        break;
-    default:
-        break;
-    }
+// SET SC_VAR: 3 the mode.
+void ReadScVar(const ParserNMEA& parser, LxdtPayload& payload) {
+    payload.scVar = LxdtScVar{static_cast<uint8_t>(IntOf(parser.GetField(3)))};
+}
+
+// An item of a GET or SET request: the text that begins field 2, the code that the record takes, and the
+// reader of the values that the item carries, if it carries any.
+struct Item {
+    const char* pszText;
+    uint8_t byCommand;
+    void (*pRead)(const ParserNMEA& parser, LxdtPayload& payload);
+};
+
+// Tried in this order; the first whose text begins field 2 wins.
+const Item kGetItems[] = {
+    {"INFO", LxdtData::GetInfo, nullptr},      {"MC_BAL", LxdtData::GetMcBal, nullptr},
+    {"TP", LxdtData::GetTp, ReadGetIndex},     {"ZONE", LxdtData::GetZone, ReadGetIndex},
+    {"GLIDER", LxdtData::GetGlider, nullptr},  {"PILOT", LxdtData::GetPilot, nullptr},
+    {"TSK_PAR", LxdtData::GetTskPar, nullptr}, {"SENS", LxdtData::GetSens, nullptr},
+    {"SC_VAR", LxdtData::GetScVar, nullptr},   {"NAVIGATE", LxdtData::GetNavigate, ReadGetIndex},
+};
+
+const Item kSetItems[] = {
+    {"PILOT", LxdtData::SetPilot, ReadPilot},     {"GLIDER", LxdtData::SetGlider, ReadGlider},
+    {"TSK_PAR", LxdtData::SetTskPar, ReadTskPar}, {"TP", LxdtData::SetTp, ReadTp},
+    {"ZONE", LxdtData::SetZone, ReadZone},        {"NAVIGATE", LxdtData::SetNavigate, ReadNavigate},
+    {"SC_VAR", LxdtData::SetScVar, ReadScVar},    {"MC_BAL", LxdtData::SetMcBal, ReadMcBal},
+};
+
+template <size_t N> const Item* FindItem(const Item (&aItems)[N], const char* pszField) {
+    for (const Item& item : aItems)
+        if (StartsWith(pszField, item.pszText))
+            return &item;
+    return nullptr;
 }
 
 } // namespace
 
+// LXDT and VNDT: 1 GET or SET, 2 the item, 3 on the item's index or values.
 bool ParserNMEA::ParseLXDT() {
     lxdt.bLxPrefix = StartsWith(GetField(0), "$LXDT");
     const char* pszKeyword = GetField(1);
-    uint8_t byCommand = LxdtData::None;
-    if (StartsWith(pszKeyword, "GET")) {
-        byCommand = FindCommand(kGetItems, GetField(2));
-        if (byCommand == LxdtData::GetTp || byCommand == LxdtData::GetZone ||
-            byCommand == LxdtData::GetNavigate)
-            lxdt.payload.getIndex = LxdtGetIndex{static_cast<uint8_t>(IntOf(GetField(3)))};
-    } else if (StartsWith(pszKeyword, "SET")) {
-        byCommand = FindCommand(kSetItems, GetField(2));
-        StoreSetValues(*this, byCommand, lxdt.payload);
-    }
+    const Item* pItem = nullptr;
+    if (StartsWith(pszKeyword, "GET"))
+        pItem = FindItem(kGetItems, GetField(2));
+    else if (StartsWith(pszKeyword, "SET"))
+        pItem = FindItem(kSetItems, GetField(2));
     // An unknown keyword or item leaves the last recognised request in place.
-    if (byCommand != LxdtData::None)
-        lxdt.byCommand = byCommand;
+    if (pItem == nullptr)
+        return true;
+    if (pItem->pRead != nullptr)
+        pItem->pRead(*this, lxdt.payload);
+    lxdt.byCommand = pItem->byCommand;
     return true;
 }
 

@@ -2,17 +2,12 @@
 #include "common/ParserNMEA.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace common {
 
 namespace {
 
 const float kFeetToMetres = 0.3048f;
-
-int32_t IntOf(const char* pszField) {
-    return ParseInt(pszField, 0);
-}
 
 // Offsets are taken off in 64 bits: a field that wraps ParseInt to the edge of its range must not
 // overflow.
@@ -24,10 +19,6 @@ float IntAsFloat(const char* pszField) {
     return static_cast<float>(IntOf(pszField));
 }
 
-float KnotsToMs(float fKnots) {
-    return fKnots * 1.852f / 3.6f;
-}
-
 // The C302 sends climb rates in tenths of a knot around an offset of 200 for zero climb.
 float C302Climb(const char* pszField) {
     return KnotsToMs(IntMinus(pszField, 200) / 10.0f);
@@ -35,17 +26,20 @@ float C302Climb(const char* pszField) {
 
 } // namespace
 
-void ParserNMEA::ParseLXWP0() {
+// LXWP0: 1 logger flag, 2 airspeed in km/h, 3 altitude in m, 4 vario in m/s; the rest is not kept.
+bool ParserNMEA::ParseLXWP0() {
     lxwp0.fAirspeed = ParseFloat(GetField(2)) / 3.6f;
     lxwp0.fAltitude = ParseFloat(GetField(3));
     lxwp0.fVario = ParseFloat(GetField(4));
+    return true;
 }
 
+// C302 "w": 1 wind direction in degrees, 2 wind speed in 0.1 m/s, 3 wind age, 4 component wind in 0.1 m/s
+// around 500, 5 altitude in m around 1000, 6 QNH, 7 true airspeed in 0.01 m/s, 8 vario, 9 averager,
+// 10 relative vario, all in 0.1 kt around 200, 11 MacCready in 0.1 kt, 12 ballast, 13 bugs.
 bool ParserNMEA::ParseC302() {
-    if (byFieldCount < 13) {
-        fprintf(stderr, "!W - C302 invalid field count %i.\n", byFieldCount);
+    if (!FieldCountTaken(byFieldCount >= 13, "!W - C302"))
         return false;
-    }
     c302.uiWindDirection = static_cast<uint16_t>(IntOf(GetField(1)));
     c302.fWindSpeed = IntAsFloat(GetField(2)) / 10.0f;
     c302.uiWindAge = static_cast<uint16_t>(IntOf(GetField(3)));
@@ -62,11 +56,10 @@ bool ParserNMEA::ParseC302() {
     return true;
 }
 
+// PCAID: 1 L when logged, 2 barometric altitude, whole units as sent; 6 as sent, 7 in hundredths.
 bool ParserNMEA::ParsePCAID() {
-    if (byFieldCount < 4) {
-        fprintf(stderr, "PCAID invalid field count %i.\n", byFieldCount);
+    if (!FieldCountTaken(byFieldCount >= 4, "PCAID"))
         return false;
-    }
     pcaid.bLogged = GetField(1)[0] == 'L';
     pcaid.fBaroAltitude = IntAsFloat(GetField(2));
     pcaid.uiPcaidField6 = static_cast<uint16_t>(IntOf(GetField(6)));
@@ -76,16 +69,16 @@ bool ParserNMEA::ParsePCAID() {
     return true;
 }
 
+// PGRMZ and PNRMZ: 1 pressure altitude in feet.
 bool ParserNMEA::ParsePGRMZ() {
-    if (byFieldCount < 4) {
-        fprintf(stderr, "PGRMZ invalid field count %i.\n", byFieldCount);
+    if (!FieldCountTaken(byFieldCount >= 4, "PGRMZ"))
         return false;
-    }
     fPressureAltitude = IntAsFloat(GetField(1)) * kFeetToMetres;
     return true;
 }
 
-void ParserNMEA::ParseLXGRB() {
+// LXGRB: 1 and 2 flags, "1" when set.
+bool ParserNMEA::ParseLXGRB() {
     // Flag 1 follows the first field; flag 4 latches until the first field drops to something else.
     if (GetField(1)[0] != '1')
         byLxgrbFlags = 0;
@@ -93,15 +86,17 @@ void ParserNMEA::ParseLXGRB() {
         byLxgrbFlags = 1;
     if (GetField(2)[0] == '1')
         byLxgrbFlags |= 4;
+    return true;
 }
 
+// PFLX0: pairs of a sentence name and its rate in seconds.
 bool ParserNMEA::ParsePFLX0() {
     static const char* const kRateNames[4] = {"LXWP0", "LXWP1", "LXWP2", "LXWP3"};
     // A list of sentence names, each followed by its rate; names of other sentences are stepped over.
     for (int iField = 0; iField < byFieldCount; ++iField) {
         const char* pszName = GetField(static_cast<uint8_t>(iField));
         for (int iRate = 0; iRate < 4; ++iRate) {
-            if (strncmp(pszName, kRateNames[iRate], 5) == 0) {
+            if (StartsWith(pszName, kRateNames[iRate])) {
                 ++iField;
                 abyLxwpRate[iRate] = static_cast<uint8_t>(IntOf(GetField(static_cast<uint8_t>(iField))));
                 break;
@@ -111,16 +106,20 @@ bool ParserNMEA::ParsePFLX0() {
     return true;
 }
 
-void ParserNMEA::ParsePFLX2() {
+// PFLX2: 1 MacCready in m/s, 2 ballast, 3 bugs, 7 volume; all as sent.
+bool ParserNMEA::ParsePFLX2() {
     pflx2.fMacCready = ParseFloat(GetField(1));
     pflx2.fBallast = ParseFloat(GetField(2));
     pflx2.fBugs = ParseFloat(GetField(3));
     pflx2.fVolume = ParseFloat(GetField(7));
+    return true;
 }
 
-void ParserNMEA::ParseRPYL() {
+// RPYL: 1 roll and 2 pitch, both in tenths of a degree.
+bool ParserNMEA::ParseRPYL() {
     rpyl.fRoll = ParseFloat(GetField(1)) / 10.0f;
     rpyl.fPitch = ParseFloat(GetField(2)) / 10.0f;
+    return true;
 }
 
 } // namespace common

@@ -4,22 +4,56 @@
 #include "common/TimeOfDay.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace common {
 
-namespace {
+// An identifier text, compared over its whole length; the handler, and the code it gives when the
+// handler takes the sentence.
+struct ParserNMEA::DispatchRow {
+    const char* pszId;
+    bool (ParserNMEA::*pHandler)();
+    SentenceCode uiCode;
+};
 
-// The identifier matches when it begins with the whole of szText; a shorter one does not. The first
-// difference ends the comparison, so nothing past the identifier's terminator is read.
-template <size_t N> bool IdIs(const char* pszId, const char (&szText)[N]) {
-    for (size_t i = 0; i < N - 1; ++i)
-        if (pszId[i] != szText[i])
-            return false;
-    return true;
-}
-
-} // namespace
+// In comparison order; the first text that begins the identifier decides. No two texts can match the
+// same identifier, and "w" is the only one that begins with a lower-case letter.
+const ParserNMEA::DispatchRow ParserNMEA::kaDispatch[] = {
+    {"GPRMC", &ParserNMEA::ParseRMC, CodeRmc},
+    {"GNRMC", &ParserNMEA::ParseRMC, CodeRmc},
+    {"GPGGA", &ParserNMEA::ParseGGA, CodeGga},
+    {"GNGGA", &ParserNMEA::ParseGGA, CodeGga},
+    {"GPGSA", &ParserNMEA::ParseGSA, CodeGsa},
+    {"GNGSA", &ParserNMEA::ParseGSA, CodeGsa},
+    {"GPGSV", &ParserNMEA::ParseGSV, CodeGsv},
+    {"GNGSV", &ParserNMEA::ParseGSV, CodeGsv},
+    {"GLGSV", &ParserNMEA::ParseGSV, CodeGsv},
+    {"GAGSV", &ParserNMEA::ParseGSV, CodeGsv},
+    {"GNGNS", &ParserNMEA::ParseGNS, CodeGns},
+    {"GPGNS", &ParserNMEA::ParseGNS, CodeGns},
+    {"GLGNS", &ParserNMEA::ParseGNS, CodeGns},
+    {"GBGNS", &ParserNMEA::ParseGNS, CodeGns},
+    {"PFLAU", &ParserNMEA::ParsePFLAU, CodePflau},
+    {"PFLAA", &ParserNMEA::ParsePFLAA, CodePflaa},
+    {"PFLAC", &ParserNMEA::ParsePFLAC, CodePflac},
+    {"PFLAE", &ParserNMEA::ParsePFLAE, CodePflae},
+    {"PFLAL", &ParserNMEA::ParsePFLAL, CodePflal},
+    {"PFLAQ", &ParserNMEA::ParsePFLAQ, CodePflaq},
+    {"LXWP0", &ParserNMEA::ParseLXWP0, CodeLxwp0},
+    {"LXGRB", &ParserNMEA::ParseLXGRB, CodeLxgrb},
+    {"w", &ParserNMEA::ParseC302, CodeC302},
+    {"PCAID", &ParserNMEA::ParsePCAID, CodePcaid},
+    {"PGRMZ", &ParserNMEA::ParsePGRMZ, CodePgrmz},
+    {"PNRMZ", &ParserNMEA::ParsePGRMZ, CodePgrmz},
+    {"PFLX0", &ParserNMEA::ParsePFLX0, CodePflx0},
+    {"PFLX2", &ParserNMEA::ParsePFLX2, CodePflx2},
+    {"RPYL", &ParserNMEA::ParseRPYL, CodeRpyl},
+    {"VNDT", &ParserNMEA::ParseLXDT, CodeLxdt},
+    {"LXDT", &ParserNMEA::ParseLXDT, CodeLxdt},
+    {"VNREQ", &ParserNMEA::ParseDeviceRequest, CodeRequest},
+    {"VNINFO2", &ParserNMEA::ParseDeviceInfo, CodeInfo},
+    {"VNSET2", &ParserNMEA::ParseDeviceSettings, CodeSettings},
+    {"VNLOGBOOK", &ParserNMEA::ParseLogbookEntry, CodeLogbook},
+};
 
 ParserNMEA::ParserNMEA()
     : bDebug(false), pcSentence(nullptr), pbyFieldStart(nullptr), byFieldCount(0),
@@ -39,6 +73,12 @@ void ParserNMEA::PrintDebugTrace() const {
     }
 }
 
+bool ParserNMEA::FieldCountTaken(bool bTaken, const char* pszName) const {
+    if (!bTaken)
+        fprintf(stderr, "%s invalid field count %i.\n", pszName, byFieldCount);
+    return bTaken;
+}
+
 SentenceCode ParserNMEA::ParseNMEA(const char* pcSentenceIn, const uint8_t* pbyFieldStartIn,
                                    uint8_t byFieldCountIn) {
     if (bDebug)
@@ -54,107 +94,32 @@ SentenceCode ParserNMEA::ParseNMEA(const char* pcSentenceIn, const uint8_t* pbyF
     const char* pszId = GetField(0);
     if (*pszId != '\0')
         ++pszId;
+    for (const DispatchRow& row : kaDispatch)
+        if (StartsWith(pszId, row.pszId))
+            return (this->*row.pHandler)() ? row.uiCode : CodeNone;
+    return CodeNone;
+}
 
-    // Rows in comparison order; the first match decides. Texts of different first letters never match
-    // the same identifier, so the first letter picks the rows to try, in the table's order.
-    switch (*pszId) {
-    case 'G':
-        if (IdIs(pszId, "GPRMC") || IdIs(pszId, "GNRMC"))
-            return ParseRMC() ? 1 : 0;
-        if (IdIs(pszId, "GPGGA") || IdIs(pszId, "GNGGA"))
-            return ParseGGA() ? 2 : 0;
-        if (IdIs(pszId, "GPGSA") || IdIs(pszId, "GNGSA"))
-            return ParseGSA() ? 3 : 0;
-        if (IdIs(pszId, "GPGSV"))
-            return ParseGSV(0) ? 4 : 0;
-        if (IdIs(pszId, "GNGSV"))
-            return ParseGSV(2) ? 4 : 0;
-        if (IdIs(pszId, "GLGSV"))
-            return ParseGSV(4) ? 4 : 0;
-        if (IdIs(pszId, "GAGSV"))
-            return ParseGSV(8) ? 4 : 0;
-        if (IdIs(pszId, "GNGNS") || IdIs(pszId, "GPGNS") || IdIs(pszId, "GLGNS") || IdIs(pszId, "GBGNS"))
-            return ParseGNS() ? 5 : 0;
-        return 0;
-    case 'P':
-        if (IdIs(pszId, "PFLAU"))
-            return ParsePFLAU() ? 6 : 0;
-        if (IdIs(pszId, "PFLAA"))
-            return ParsePFLAA() ? 7 : 0;
-        if (IdIs(pszId, "PFLAC"))
-            return ParsePFLAC() ? 8 : 0;
-        if (IdIs(pszId, "PFLAE"))
-            return ParsePFLAE() ? 9 : 0;
-        if (IdIs(pszId, "PFLAL")) {
-            fprintf(stderr, "PFLAL received\n");
-            // Bounded copies that always write the terminator into the text's last byte.
-            strncpy(szPflalText, GetField(1), sizeof szPflalText - 1);
-            szPflalText[sizeof szPflalText - 1] = '\0';
-            return 10;
-        }
-        if (IdIs(pszId, "PFLAQ")) {
-            fprintf(stderr, "PFLAQ received\n");
-            FlarmProgress& progress = flarmProgress;
-            strncpy(progress.szOperation, GetField(1), sizeof progress.szOperation - 1);
-            progress.szOperation[sizeof progress.szOperation - 1] = '\0';
-            // Three fields carry no info text, only the progress.
-            if (byFieldCount == 3) {
-                progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(2), 0));
-                memset(progress.szInfo, 0, sizeof progress.szInfo);
-            } else {
-                strncpy(progress.szInfo, GetField(2), sizeof progress.szInfo - 1);
-                progress.szInfo[sizeof progress.szInfo - 1] = '\0';
-                progress.byProgress = static_cast<uint8_t>(ParseInt(GetField(3), 0));
-            }
-            progress.uiTimeMs = uiLastSentenceMs;
-            return 11;
-        }
-        if (IdIs(pszId, "PCAID"))
-            return ParsePCAID() ? 16 : 0;
-        if (IdIs(pszId, "PGRMZ") || IdIs(pszId, "PNRMZ"))
-            return ParsePGRMZ() ? 17 : 0;
-        if (IdIs(pszId, "PFLX0"))
-            return ParsePFLX0() ? 19 : 0;
-        if (IdIs(pszId, "PFLX2")) {
-            ParsePFLX2();
-            return 20;
-        }
-        return 0;
-    case 'L':
-        if (IdIs(pszId, "LXWP0")) {
-            ParseLXWP0();
-            return 14;
-        }
-        if (IdIs(pszId, "LXGRB")) {
-            ParseLXGRB();
-            return 18;
-        }
-        if (IdIs(pszId, "LXDT"))
-            return ParseLXDT() ? 22 : 0;
-        return 0;
-    case 'w':
-        return ParseC302() ? 15 : 0;
-    case 'R':
-        if (IdIs(pszId, "RPYL")) {
-            ParseRPYL();
-            return 21;
-        }
-        return 0;
-    case 'V':
-        if (IdIs(pszId, "VNDT"))
-            return ParseLXDT() ? 22 : 0;
-        if (IdIs(pszId, "VNREQ"))
-            return ParseDeviceRequest() ? 23 : 0;
-        if (IdIs(pszId, "VNINFO2"))
-            return ParseDeviceInfo() ? 24 : 0;
-        if (IdIs(pszId, "VNSET2"))
-            return ParseDeviceSettings() ? 25 : 0;
-        if (IdIs(pszId, "VNLOGBOOK"))
-            return ParseLogbookEntry() ? 26 : 0;
-        return 0;
-    default:
-        return 0;
+// PFLAL: 1 the unit's log line, kept as text.
+bool ParserNMEA::ParsePFLAL() {
+    fprintf(stderr, "PFLAL received\n");
+    CopyText(szPflalText, GetField(1));
+    return true;
+}
+
+// PFLAQ: 1 operation, 2 info text, 3 progress in percent; with only three fields, 2 is the progress.
+bool ParserNMEA::ParsePFLAQ() {
+    fprintf(stderr, "PFLAQ received\n");
+    CopyText(flarmProgress.szOperation, GetField(1));
+    if (byFieldCount == 3) {
+        flarmProgress.byProgress = static_cast<uint8_t>(IntOf(GetField(2)));
+        CopyText(flarmProgress.szInfo, "");
+    } else {
+        CopyText(flarmProgress.szInfo, GetField(2));
+        flarmProgress.byProgress = static_cast<uint8_t>(IntOf(GetField(3)));
     }
+    flarmProgress.uiTimeMs = uiLastSentenceMs;
+    return true;
 }
 
 } // namespace common

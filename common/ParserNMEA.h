@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/DeviceRecords.h"
+#include "common/FieldParsers.h"
 #include "common/FlarmRecords.h"
 #include "common/GnssRecords.h"
 #include "common/LxDataRecords.h"
@@ -10,9 +11,38 @@
 
 namespace common {
 
-// What ParseNMEA recognised: 0 when the sentence was not taken, 1 to 26 for the kinds of sentence
-// (12 and 13 are never returned).
+// What ParseNMEA recognised: one of the codes below.
 typedef uint32_t SentenceCode;
+
+// The kinds of sentence. The numbers are fixed; 12 and 13 name none and are never returned.
+enum SentenceCodes : SentenceCode {
+    CodeNone = 0, // not taken: unknown identifier, or refused by its handler
+    CodeRmc = 1,
+    CodeGga = 2,
+    CodeGsa = 3,
+    CodeGsv = 4,
+    CodeGns = 5,
+    CodePflau = 6,
+    CodePflaa = 7,
+    CodePflac = 8,
+    CodePflae = 9,
+    CodePflal = 10,
+    CodePflaq = 11,
+    CodeLxwp0 = 14,
+    CodeC302 = 15,
+    CodePcaid = 16,
+    CodePgrmz = 17,
+    CodeLxgrb = 18,
+    CodePflx0 = 19,
+    CodePflx2 = 20,
+    CodeRpyl = 21,
+    CodeLxdt = 22,
+    // The instrument's own sentences, the only ones the tool's window acts on.
+    CodeRequest = 23,
+    CodeInfo = 24,
+    CodeSettings = 25,
+    CodeLogbook = 26,
+};
 
 // Recognises a checksummed sentence by its identifier, runs its handler and keeps the latest values
 // of every kind of sentence it knows. The sentence buffer belongs to the framer: fields are
@@ -31,7 +61,9 @@ public:
     }
 
     // An NMEA latitude (2 degree digits) or longitude (3) in radians, without the hemisphere's sign.
-    float ParseCoordinate(const char* pszText, uint8_t byDegDigits) const;
+    float ParseCoordinate(const char* pszText, uint8_t byDegDigits) const {
+        return common::ParseCoordinate(pszText, byDegDigits);
+    }
 
     bool bDebug;
     const char* pcSentence;
@@ -77,31 +109,40 @@ public:
     LogbookEntry logbook;
 
 private:
+    struct DispatchRow;
+    static const DispatchRow kaDispatch[];
+
     void PrintDebugTrace() const;
+    // bTaken, after saying so with the sentence's name when the field count is not one it takes.
+    bool FieldCountTaken(bool bTaken, const char* pszName) const;
+
+    // Handlers, one per kind of sentence: true when the sentence is taken. Those that take every
+    // sentence say so by always returning true.
 
     // GNSS receiver handlers.
     bool ParseRMC();
     bool ParseGGA();
     bool ParseGSA();
-    // byConstellation: 0 GPS, 4 GLONASS, 8 Galileo; 2 (mixed GNGSV) is refused.
-    bool ParseGSV(uint8_t byConstellation);
+    bool ParseGSV();
     bool ParseGNS();
 
-    // FLARM handlers; PFLAL and PFLAQ are stored by ParseNMEA itself.
+    // FLARM handlers; PFLAL and PFLAQ, which only store their texts, sit beside the dispatch table.
     bool ParsePFLAU();
     bool ParsePFLAA();
     bool ParsePFLAC();
     bool ParsePFLAE();
+    bool ParsePFLAL();
+    bool ParsePFLAQ();
 
     // LX and other instrument handlers.
-    void ParseLXWP0();
+    bool ParseLXWP0();
     bool ParseC302();
     bool ParsePCAID();
     bool ParsePGRMZ();
-    void ParseLXGRB();
+    bool ParseLXGRB();
     bool ParsePFLX0();
-    void ParsePFLX2();
-    void ParseRPYL();
+    bool ParsePFLX2();
+    bool ParseRPYL();
 
     // LX data handler.
     bool ParseLXDT();

@@ -1,7 +1,6 @@
 #include "fuzz/DeviceHarness.h"
 
 #include "app/MainWindow.h"
-#include "common/TimeOfDay.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -442,30 +441,14 @@ void DeviceHarness::Act(uint8_t byAction) {
 }
 
 // The setup's sentences skip the terminal, whose turn costs more than the rest of an input: the window's
-// framer takes them, and each one it completes runs what the port reader runs for its code.
+// framer takes them, and the window acts on each one it completes as the port reader does.
 void DeviceHarness::TakeSentences(const std::string& sText) {
     MainWindow& w = *pWindow;
     if (w.fileUpdate.isOpen())
         ExpectRepliesTo(QByteArray::fromStdString(sText));
     for (const char c : sText) {
         w.framer.ProcessByte(static_cast<uint8_t>(c));
-        switch (w.framer.uiLastCode) {
-        case 23:
-            w.uiLastReqMs = common::TimeOfDayMs();
-            w.AnswerUpdateRequest();
-            break;
-        case 24:
-            w.ShowDeviceInfo();
-            break;
-        case 25:
-            w.LoadSettings();
-            break;
-        case 26:
-            w.TakeLogbookRow();
-            break;
-        default:
-            break;
-        }
+        w.ActOnSentence(w.framer.uiLastCode);
     }
     ReadLine(false);
     CheckWindow();
@@ -547,7 +530,7 @@ void DeviceHarness::ExpectRepliesTo(const QByteArray& baBytes) {
     shadow = w.framer;
     for (const char c : baBytes) {
         shadow.ProcessByte(static_cast<uint8_t>(c));
-        if (shadow.uiLastCode != 23)
+        if (shadow.uiLastCode != common::CodeRequest)
             continue;
         const common::DeviceRequest& request = shadow.parser.request;
         if (request.uiCode == 200)

@@ -12,6 +12,8 @@ namespace fuzz {
 
 namespace {
 
+using namespace common;
+
 FILE* pFailureStream = nullptr;
 
 [[noreturn]] void Fail(const char* pszFormat, ...) {
@@ -35,40 +37,68 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {"GPRMC", 5, 1},  {"GNRMC", 5, 1},  {"GPGGA", 5, 2},    {"GNGGA", 5, 2},   {"GPGSA", 5, 3},
-    {"GNGSA", 5, 3},  {"GPGSV", 5, 4},  {"GNGSV", 5, 4},    {"GLGSV", 5, 4},   {"GAGSV", 5, 4},
-    {"GNGNS", 5, 5},  {"GPGNS", 5, 5},  {"GLGNS", 5, 5},    {"GBGNS", 5, 5},   {"PFLAU", 5, 6},
-    {"PFLAA", 5, 7},  {"PFLAC", 5, 8},  {"PFLAE", 5, 9},    {"PFLAL", 5, 10},  {"PFLAQ", 5, 11},
-    {"LXWP0", 5, 14}, {"LXGRB", 5, 18}, {"w", 1, 15},       {"PCAID", 5, 16},  {"PGRMZ", 5, 17},
-    {"PNRMZ", 5, 17}, {"PFLX0", 5, 19}, {"PFLX2", 5, 20},   {"RPYL", 4, 21},   {"VNDT", 4, 22},
-    {"LXDT", 4, 22},  {"VNREQ", 5, 23}, {"VNINFO2", 7, 24}, {"VNSET2", 6, 25}, {"VNLOGBOOK", 9, 26},
+    {"GPRMC", 5, CodeRmc},
+    {"GNRMC", 5, CodeRmc},
+    {"GPGGA", 5, CodeGga},
+    {"GNGGA", 5, CodeGga},
+    {"GPGSA", 5, CodeGsa},
+    {"GNGSA", 5, CodeGsa},
+    {"GPGSV", 5, CodeGsv},
+    {"GNGSV", 5, CodeGsv},
+    {"GLGSV", 5, CodeGsv},
+    {"GAGSV", 5, CodeGsv},
+    {"GNGNS", 5, CodeGns},
+    {"GPGNS", 5, CodeGns},
+    {"GLGNS", 5, CodeGns},
+    {"GBGNS", 5, CodeGns},
+    {"PFLAU", 5, CodePflau},
+    {"PFLAA", 5, CodePflaa},
+    {"PFLAC", 5, CodePflac},
+    {"PFLAE", 5, CodePflae},
+    {"PFLAL", 5, CodePflal},
+    {"PFLAQ", 5, CodePflaq},
+    {"LXWP0", 5, CodeLxwp0},
+    {"LXGRB", 5, CodeLxgrb},
+    {"w", 1, CodeC302},
+    {"PCAID", 5, CodePcaid},
+    {"PGRMZ", 5, CodePgrmz},
+    {"PNRMZ", 5, CodePgrmz},
+    {"PFLX0", 5, CodePflx0},
+    {"PFLX2", 5, CodePflx2},
+    {"RPYL", 4, CodeRpyl},
+    {"VNDT", 4, CodeLxdt},
+    {"LXDT", 4, CodeLxdt},
+    {"VNREQ", 5, CodeRequest},
+    {"VNINFO2", 7, CodeInfo},
+    {"VNSET2", 6, CodeSettings},
+    {"VNLOGBOOK", 9, CodeLogbook},
 };
 
 common::SentenceCode RowOf(const char* pszId) {
     for (const Row& row : kRows)
         if (strncmp(pszId, row.pszText, row.uiLength) == 0)
             return row.uiCode;
-    return 0;
+    return CodeNone;
 }
 
 // Rows whose sentences are never refused, whatever their fields.
 bool NeverRefused(common::SentenceCode uiRow) {
     switch (uiRow) {
-    case 6:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-    case 14:
-    case 18:
-    case 19:
-    case 20:
-    case 21:
-    case 22:
-    case 23:
-    case 24:
-    case 25:
-    case 26:
+    case CodePflau:
+    case CodePflac:
+    case CodePflae:
+    case CodePflal:
+    case CodePflaq:
+    case CodeLxwp0:
+    case CodeLxgrb:
+    case CodePflx0:
+    case CodePflx2:
+    case CodeRpyl:
+    case CodeLxdt:
+    case CodeRequest:
+    case CodeInfo:
+    case CodeSettings:
+    case CodeLogbook:
         return true;
     default:
         return false;
@@ -76,7 +106,7 @@ bool NeverRefused(common::SentenceCode uiRow) {
 }
 
 bool ValidCode(common::SentenceCode uiCode) {
-    return uiCode <= 26 && uiCode != 12 && uiCode != 13;
+    return uiCode <= CodePflaq || (uiCode >= CodeLxwp0 && uiCode <= CodeLogbook);
 }
 
 // A byte range of the parser object.
@@ -94,78 +124,78 @@ template <typename T> Region RegionOf(const common::ParserNMEA& parser, const T&
 // The records that a sentence of the given row may write; 0 allows none.
 int OwnedRegions(const common::ParserNMEA& p, common::SentenceCode uiRow, Region* aRegions) {
     switch (uiRow) {
-    case 1:
+    case CodeRmc:
         aRegions[0] = RegionOf(p, p.rmc);
         return 1;
-    case 2:
+    case CodeGga:
         aRegions[0] = RegionOf(p, p.gga);
         return 1;
-    case 3:
+    case CodeGsa:
         aRegions[0] = RegionOf(p, p.gsa);
         return 1;
-    case 4:
+    case CodeGsv:
         aRegions[0] = RegionOf(p, p.gsvGps);
         aRegions[1] = RegionOf(p, p.gsvGalileo);
         aRegions[2] = RegionOf(p, p.gsvGlonass);
         return 3;
-    case 5:
+    case CodeGns:
         aRegions[0] = RegionOf(p, p.gns);
         return 1;
-    case 6:
+    case CodePflau:
         aRegions[0] = RegionOf(p, p.flarmStatus);
         return 1;
-    case 7:
+    case CodePflaa:
         aRegions[0] = RegionOf(p, p.flarmTarget);
         return 1;
-    case 8:
+    case CodePflac:
         aRegions[0] = RegionOf(p, p.flarmConfig);
         return 1;
-    case 9:
+    case CodePflae:
         aRegions[0] = RegionOf(p, p.flarmError);
         return 1;
-    case 10:
+    case CodePflal:
         aRegions[0] = RegionOf(p, p.szPflalText);
         return 1;
-    case 11:
+    case CodePflaq:
         aRegions[0] = RegionOf(p, p.flarmProgress);
         return 1;
-    case 14:
+    case CodeLxwp0:
         aRegions[0] = RegionOf(p, p.lxwp0);
         return 1;
-    case 15:
+    case CodeC302:
         aRegions[0] = RegionOf(p, p.c302);
         return 1;
-    case 16:
+    case CodePcaid:
         aRegions[0] = RegionOf(p, p.pcaid);
         return 1;
-    case 17:
+    case CodePgrmz:
         aRegions[0] = RegionOf(p, p.fPressureAltitude);
         return 1;
-    case 18:
+    case CodeLxgrb:
         aRegions[0] = RegionOf(p, p.byLxgrbFlags);
         return 1;
-    case 19:
+    case CodePflx0:
         aRegions[0] = RegionOf(p, p.abyLxwpRate);
         return 1;
-    case 20:
+    case CodePflx2:
         aRegions[0] = RegionOf(p, p.pflx2);
         return 1;
-    case 21:
+    case CodeRpyl:
         aRegions[0] = RegionOf(p, p.rpyl);
         return 1;
-    case 22:
+    case CodeLxdt:
         aRegions[0] = RegionOf(p, p.lxdt);
         return 1;
-    case 23:
+    case CodeRequest:
         aRegions[0] = RegionOf(p, p.request);
         return 1;
-    case 24:
+    case CodeInfo:
         aRegions[0] = RegionOf(p, p.info);
         return 1;
-    case 25:
+    case CodeSettings:
         aRegions[0] = RegionOf(p, p.settings);
         return 1;
-    case 26:
+    case CodeLogbook:
         aRegions[0] = RegionOf(p, p.logbook);
         return 1;
     default:
@@ -188,9 +218,9 @@ public:
         const common::SentenceCode uiRow = RowOf(pszId);
         if (!ValidCode(uiLastCode))
             Fail("code %u is not a sentence code (identifier \"%s\")", uiLastCode, pszId);
-        if (uiLastCode != 0 && uiLastCode != uiRow)
+        if (uiLastCode != CodeNone && uiLastCode != uiRow)
             Fail("identifier \"%s\" gave code %u, its row is %u", pszId, uiLastCode, uiRow);
-        if (uiLastCode == 0 && NeverRefused(uiRow))
+        if (uiLastCode == CodeNone && NeverRefused(uiRow))
             Fail("identifier \"%s\" of row %u was refused", pszId, uiRow);
         if (memcmp(acSentenceBefore, acSentence, sizeof acSentence) != 0 ||
             memcmp(abyFieldStartBefore, abyFieldStart, sizeof abyFieldStart) != 0)
@@ -246,259 +276,147 @@ void CheckFramerState(const BasicNMEA& framer) {
 // Folds every value read into one number, so that the reading cannot be optimised away.
 class Digest {
 public:
-    template <typename T> void Num(T value) { Mix(static_cast<uint64_t>(value)); }
+    template <typename... T> void Read(const T&... values) { (Take(values), ...); }
 
-    void Float(float fValue) {
+    uint64_t Value() const { return uiValue; }
+
+private:
+    template <typename T> void Take(T value) { Mix(static_cast<uint64_t>(value)); }
+
+    void Take(float fValue) {
         uint32_t uiBits;
         memcpy(&uiBits, &fValue, sizeof uiBits);
         Mix(uiBits);
     }
 
     // Every fixed text keeps its terminator inside its member.
-    template <size_t N> void Text(const char (&szText)[N], const char* pszName) {
+    template <size_t N> void Take(const char (&szText)[N]) {
         const size_t uiLength = strnlen(szText, N);
         if (uiLength == N)
-            Fail("text %s has no terminator", pszName);
+            Fail("a text of %zu bytes has no terminator: \"%.*s\"", N, static_cast<int>(N), szText);
         for (size_t i = 0; i < uiLength; ++i)
             Mix(static_cast<uint8_t>(szText[i]));
     }
 
-    uint64_t Value() const { return uiValue; }
+    template <typename T, size_t N> void Take(const T (&aValues)[N]) {
+        for (const T& value : aValues)
+            Take(value);
+    }
 
-private:
     void Mix(uint64_t uiPart) { uiValue = (uiValue ^ uiPart) * 0x100000001B3ull; }
 
     uint64_t uiValue = 0xCBF29CE484222325ull;
 };
 
-void ReadFix(Digest& d, const common::FixData& fix) {
-    d.Float(fix.fTime);
-    d.Float(fix.fLatitude);
-    d.Float(fix.fLongitude);
-    d.Num(fix.uiQuality);
-    d.Num(fix.uiSatellites);
-    d.Float(fix.fHdop);
-    d.Float(fix.fAltitude);
-    d.Float(fix.fGeoidSeparation);
-    d.Float(fix.fDgpsAge);
-    d.Num(fix.uiDgpsStation);
+void ReadFix(Digest& d, const FixData& f) {
+    d.Read(f.fTime, f.fLatitude, f.fLongitude, f.uiQuality, f.uiSatellites, f.fHdop, f.fAltitude,
+           f.fGeoidSeparation, f.fDgpsAge, f.uiDgpsStation);
 }
 
-void ReadSatellites(Digest& d, const common::SatelliteTable& table) {
-    d.Num(table.uiInView);
+void ReadSatellites(Digest& d, const SatelliteTable& table) {
     if (table.iFill < 0)
         Fail("satellite fill index %d", table.iFill);
-    d.Num(table.iFill);
-    for (const common::SatelliteInView& sat : table.aSat) {
-        d.Num(sat.uiPrn);
-        d.Num(sat.uiElevation);
-        d.Num(sat.uiAzimuth);
-        d.Num(sat.uiSnr);
-    }
+    d.Read(table.uiInView, table.iFill);
+    for (const SatelliteInView& sat : table.aSat)
+        d.Read(sat.uiPrn, sat.uiElevation, sat.uiAzimuth, sat.uiSnr);
 }
 
-void ReadGnss(Digest& d, const common::ParserNMEA& p) {
-    d.Float(p.rmc.fTime);
-    d.Num(p.rmc.bValid);
-    d.Float(p.rmc.fLatitude);
-    d.Float(p.rmc.fLongitude);
-    d.Float(p.rmc.fSpeed);
-    d.Float(p.rmc.fCourse);
-    d.Num(p.rmc.dtDate.Year());
-    d.Num(p.rmc.dtDate.Month());
-    d.Num(p.rmc.dtDate.Day());
+void ReadGnss(Digest& d, const ParserNMEA& p) {
+    d.Read(p.rmc.fTime, p.rmc.bValid, p.rmc.fLatitude, p.rmc.fLongitude, p.rmc.fSpeed, p.rmc.fCourse,
+           p.rmc.dtDate.Year(), p.rmc.dtDate.Month(), p.rmc.dtDate.Day());
     ReadFix(d, p.gga);
     ReadFix(d, p.gns);
-    d.Num(p.gsa.uiMode);
-    d.Num(p.gsa.uiFixType);
-    for (uint8_t bySatellite : p.gsa.abySatellite)
-        d.Num(bySatellite);
-    d.Float(p.gsa.fPdop);
-    d.Float(p.gsa.fHdop);
-    d.Float(p.gsa.fVdop);
+    d.Read(p.gsa.uiMode, p.gsa.uiFixType, p.gsa.abySatellite, p.gsa.fPdop, p.gsa.fHdop, p.gsa.fVdop);
     ReadSatellites(d, p.gsvGps);
     ReadSatellites(d, p.gsvGalileo);
     ReadSatellites(d, p.gsvGlonass);
 }
 
-void ReadFlarm(Digest& d, const common::ParserNMEA& p) {
-    const common::FlarmStatus& s = p.flarmStatus;
-    d.Num(s.byRx);
-    d.Num(s.byTx);
-    d.Num(s.byGps);
-    d.Num(s.byPower);
-    d.Num(s.byAlarmLevel);
-    d.Num(s.byAlarmType);
-    d.Num(s.iRelativeBearing);
-    d.Num(s.iRelativeVertical);
-    d.Num(s.uiRelativeDistance);
-    d.Num(s.uiId);
-    const common::FlarmTarget& t = p.flarmTarget;
-    d.Num(t.byAlarmLevel);
-    d.Num(t.byIdType);
-    d.Num(t.byAircraftType);
-    d.Num(t.iRelativeNorth);
-    d.Num(t.iRelativeEast);
-    d.Num(t.iRelativeVertical);
-    d.Num(t.uiTrack);
-    d.Num(t.uiId);
-    d.Float(t.fTurnRate);
-    d.Float(t.fGroundSpeed);
-    d.Float(t.fClimbRate);
-    const common::FlarmConfig& c = p.flarmConfig;
-    d.Text(c.szObstDb1, "szObstDb1");
-    d.Text(c.szObstDb2, "szObstDb2");
-    d.Text(c.szSerial, "szSerial");
-    d.Text(c.szSwVersion, "szSwVersion");
-    d.Text(c.szHwVersion, "szHwVersion");
-    d.Num(c.iPrivacy);
-    d.Num(c.iFrequency);
-    d.Num(c.bAnswer);
-    d.Text(c.szRadioId, "szRadioId");
-    d.Text(c.szObstExpiry, "szObstExpiry");
-    d.Num(p.flarmError.iSeverity);
-    d.Num(p.flarmError.uiErrorCode);
-    d.Text(p.flarmError.szMessage, "szMessage");
-    d.Num(p.flarmError.bErrorHandled);
-    d.Text(p.szPflalText, "szPflalText");
-    d.Text(p.flarmProgress.szOperation, "szOperation");
-    d.Text(p.flarmProgress.szInfo, "szInfo");
-    d.Num(p.flarmProgress.byProgress);
+void ReadFlarm(Digest& d, const ParserNMEA& p) {
+    const FlarmStatus& s = p.flarmStatus;
+    d.Read(s.byRx, s.byTx, s.byGps, s.byPower, s.byAlarmLevel, s.byAlarmType, s.iRelativeBearing,
+           s.iRelativeVertical, s.uiRelativeDistance, s.uiId);
+    const FlarmTarget& t = p.flarmTarget;
+    d.Read(t.byAlarmLevel, t.byIdType, t.byAircraftType, t.iRelativeNorth, t.iRelativeEast,
+           t.iRelativeVertical, t.uiTrack, t.uiId, t.fTurnRate, t.fGroundSpeed, t.fClimbRate);
+    const FlarmConfig& c = p.flarmConfig;
+    d.Read(c.szObstDb1, c.szObstDb2, c.szSerial, c.szSwVersion, c.szHwVersion, c.iPrivacy, c.iFrequency,
+           c.bAnswer, c.szRadioId, c.szObstExpiry);
+    const FlarmError& e = p.flarmError;
+    d.Read(e.iSeverity, e.uiErrorCode, e.szMessage, e.bErrorHandled, p.szPflalText);
+    const FlarmProgress& q = p.flarmProgress;
+    d.Read(q.szOperation, q.szInfo, q.byProgress);
 }
 
-void ReadLx(Digest& d, const common::ParserNMEA& p) {
-    d.Float(p.lxwp0.fAirspeed);
-    d.Float(p.lxwp0.fAltitude);
-    d.Float(p.lxwp0.fVario);
-    const common::C302Data& c = p.c302;
-    d.Num(c.uiWindDirection);
-    d.Float(c.fWindSpeed);
-    d.Num(c.uiWindAge);
-    d.Float(c.fComponentWind);
-    d.Float(c.fAltitude);
-    d.Num(c.uiQnh);
-    d.Float(c.fTrueAirspeed);
-    d.Float(c.fVario);
-    d.Float(c.fAverager);
-    d.Float(c.fRelativeVario);
-    d.Float(c.fMacCready);
-    d.Num(c.uiBallast);
-    d.Num(c.uiBugs);
-    d.Num(p.pcaid.bLogged);
-    d.Float(p.pcaid.fBaroAltitude);
-    d.Num(p.pcaid.uiPcaidField6);
-    d.Num(p.pcaid.uiPcaidField7);
-    d.Float(p.fPressureAltitude);
-    d.Num(p.byLxgrbFlags);
-    for (uint8_t byRate : p.abyLxwpRate)
-        d.Num(byRate);
-    d.Float(p.pflx2.fMacCready);
-    d.Float(p.pflx2.fBugs);
-    d.Float(p.pflx2.fBallast);
-    d.Float(p.pflx2.fVolume);
-    d.Float(p.rpyl.fRoll);
-    d.Float(p.rpyl.fPitch);
+void ReadLx(Digest& d, const ParserNMEA& p) {
+    d.Read(p.lxwp0.fAirspeed, p.lxwp0.fAltitude, p.lxwp0.fVario);
+    const C302Data& c = p.c302;
+    d.Read(c.uiWindDirection, c.fWindSpeed, c.uiWindAge, c.fComponentWind, c.fAltitude, c.uiQnh,
+           c.fTrueAirspeed, c.fVario, c.fAverager, c.fRelativeVario, c.fMacCready, c.uiBallast, c.uiBugs);
+    d.Read(p.pcaid.bLogged, p.pcaid.fBaroAltitude, p.pcaid.uiPcaidField6, p.pcaid.uiPcaidField7);
+    d.Read(p.fPressureAltitude, p.byLxgrbFlags, p.abyLxwpRate);
+    d.Read(p.pflx2.fMacCready, p.pflx2.fBugs, p.pflx2.fBallast, p.pflx2.fVolume);
+    d.Read(p.rpyl.fRoll, p.rpyl.fPitch);
 }
 
 // Only the variant that the command names holds a value.
-void ReadLxdt(Digest& d, const common::LxdtData& lxdt) {
-    using common::LxdtData;
-    const common::LxdtPayload& v = lxdt.payload;
-    d.Num(lxdt.byCommand);
-    d.Num(lxdt.bLxPrefix);
+void ReadLxdt(Digest& d, const LxdtData& lxdt) {
+    const LxdtPayload& v = lxdt.payload;
+    d.Read(lxdt.byCommand, lxdt.bLxPrefix);
     switch (lxdt.byCommand) {
     case LxdtData::GetTp:
     case LxdtData::GetZone:
     case LxdtData::GetNavigate:
-        d.Num(v.getIndex.byIndex);
+        d.Read(v.getIndex.byIndex);
         break;
     case LxdtData::SetPilot:
-        d.Text(v.pilot.szPilot1, "szPilot1");
-        d.Text(v.pilot.szPilot2, "szPilot2");
+        d.Read(v.pilot.szPilot1, v.pilot.szPilot2);
         break;
     case LxdtData::SetGlider:
-        d.Text(v.glider.szGlider1, "szGlider1");
-        d.Text(v.glider.szGlider2, "szGlider2");
-        d.Text(v.glider.szGlider3, "szGlider3");
+        d.Read(v.glider.szGlider1, v.glider.szGlider2, v.glider.szGlider3);
         break;
     case LxdtData::SetTskPar:
-        d.Num(v.tskPar.bTskParFlag);
-        d.Num(v.tskPar.uiTskParValue);
-        d.Num(v.tskPar.iTskParTime);
+        d.Read(v.tskPar.bTskParFlag, v.tskPar.uiTskParValue, v.tskPar.iTskParTime);
         break;
     case LxdtData::SetTp:
-        d.Num(v.tp.uiTpField4);
-        d.Num(v.tp.uiTpIndex);
-        d.Text(v.tp.szTpName, "szTpName");
-        d.Float(v.tp.fLatitude);
-        d.Float(v.tp.fLongitude);
+        d.Read(v.tp.uiTpField4, v.tp.uiTpIndex, v.tp.szTpName, v.tp.fLatitude, v.tp.fLongitude);
         break;
-    case LxdtData::SetZone:
-        d.Num(v.zone.uiZoneIndex);
-        d.Num(v.zone.uiZoneField4);
-        d.Num(v.zone.bZoneFlag5);
-        d.Num(v.zone.bZoneFlag6);
-        d.Float(v.zone.fZoneAngle7);
-        d.Float(v.zone.fZoneAngle8);
-        d.Float(v.zone.fZoneAngle9);
-        d.Float(v.zone.fZoneValue10);
-        d.Float(v.zone.fZoneValue11);
-        d.Float(v.zone.fZoneValue12);
+    case LxdtData::SetZone: {
+        const LxdtZone& z = v.zone;
+        d.Read(z.uiZoneIndex, z.uiZoneField4, z.bZoneFlag5, z.bZoneFlag6, z.fZoneAngle7, z.fZoneAngle8,
+               z.fZoneAngle9, z.fZoneValue10, z.fZoneValue11, z.fZoneValue12);
         break;
-    case LxdtData::SetNavigate:
-        d.Num(v.navigate.uiNavIndex);
-        d.Text(v.navigate.szNavName, "szNavName");
-        d.Float(v.navigate.fLatitude);
-        d.Float(v.navigate.fLongitude);
-        d.Num(v.navigate.uiNavField7);
-        d.Num(v.navigate.bNavFlag8);
-        d.Float(v.navigate.fNavValue9);
-        d.Num(v.navigate.byNavField10);
+    }
+    case LxdtData::SetNavigate: {
+        const LxdtNavigate& n = v.navigate;
+        d.Read(n.uiNavIndex, n.szNavName, n.fLatitude, n.fLongitude, n.uiNavField7, n.bNavFlag8, n.fNavValue9,
+               n.byNavField10);
         break;
-    case LxdtData::SetMcBal:
-        for (uint8_t byPresent : v.mcBal.abyPresent)
-            d.Num(byPresent);
-        d.Float(v.mcBal.fMacCready);
-        d.Num(v.mcBal.uiBallast);
-        d.Num(v.mcBal.byMcBal5);
-        d.Num(v.mcBal.byMcBal6);
-        d.Num(v.mcBal.byMcBal7);
-        d.Num(v.mcBal.byMcBal8);
-        d.Num(v.mcBal.uiMcBal9);
+    }
+    case LxdtData::SetMcBal: {
+        const LxdtMcBal& m = v.mcBal;
+        d.Read(m.abyPresent, m.fMacCready, m.uiBallast, m.byMcBal5, m.byMcBal6, m.byMcBal7, m.byMcBal8,
+               m.uiMcBal9);
         break;
+    }
     case LxdtData::SetScVar:
-        d.Num(v.scVar.byScVar);
+        d.Read(v.scVar.byScVar);
         break;
     default:
         break;
     }
 }
 
-void ReadDevice(Digest& d, const common::ParserNMEA& p) {
-    d.Num(p.request.uiCode);
-    for (uint16_t uiArg : p.request.auiArg)
-        d.Num(uiArg);
-    d.Text(p.info.szModel, "szModel");
-    d.Text(p.info.szProduced, "szProduced");
-    d.Num(p.info.uiSerial);
-    d.Num(p.info.byFwMajor);
-    d.Num(p.info.byFwMinor);
-    d.Num(p.info.byFwBuild);
-    d.Float(p.info.fHwVersion);
-    d.Num(p.info.bValid);
-    d.Num(p.settings.iTELevel);
-    d.Num(p.settings.byServoTrigger);
-    d.Num(p.settings.byTelemetry);
-    d.Num(p.settings.iServoChannel);
-    d.Num(p.settings.uiPairKey);
-    d.Float(p.settings.fVarioFilter);
-    d.Num(p.settings.bValid);
-    d.Num(p.logbook.uiFlightCount);
-    d.Num(p.logbook.uiAux2);
-    d.Num(p.logbook.uiDailyNr);
-    d.Num(p.logbook.uiPackedTime);
-    d.Num(p.logbook.uiAux5);
-    d.Num(p.logbook.uiFlightSize);
+void ReadDevice(Digest& d, const ParserNMEA& p) {
+    d.Read(p.request.uiCode, p.request.auiArg);
+    const DeviceInfo& i = p.info;
+    d.Read(i.szModel, i.szProduced, i.uiSerial, i.byFwMajor, i.byFwMinor, i.byFwBuild, i.fHwVersion,
+           i.bValid);
+    const DeviceSettings& s = p.settings;
+    d.Read(s.iTELevel, s.byServoTrigger, s.byTelemetry, s.iServoChannel, s.uiPairKey, s.fVarioFilter,
+           s.bValid);
+    const LogbookEntry& l = p.logbook;
+    d.Read(l.uiFlightCount, l.uiAux2, l.uiDailyNr, l.uiPackedTime, l.uiAux5, l.uiFlightSize);
 }
 
 // Every "*" is followed by the right checksum of the sentence it ends, as the framer would compute it.
@@ -541,7 +459,7 @@ uint64_t Feed(const uint8_t* pbyData, size_t uiSize, bool bDebug) {
         for (size_t i = uiPos; i < uiPos + uiRead; ++i) {
             framer.ProcessByte(pbyData[i]);
             CheckFramerState(framer);
-            digest.Num(framer.uiLastCode);
+            digest.Read(framer.uiLastCode);
         }
         uiPos += uiRead;
     }

@@ -17,20 +17,10 @@ fail() {
     exit 1
 }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+source packaging/packages.sh
 
 # What the checks of the installed manual pages and software centre entry run; a fresh machine may lack them.
-check_tools=()
-for p in appstream man-db; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || check_tools+=("$p")
-done
-if [ ${#check_tools[@]} -gt 0 ]; then
-    echo "Installing: ${check_tools[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${check_tools[@]}"
-fi
+install_packages appstream man-db
 
 ./vornik package
 

@@ -1,5 +1,5 @@
-// Day numbers against Qt's own calendar, and the display texts of numbers, dates, logbook times and
-// durations.
+// Day numbers against Qt's own calendar, the display texts of numbers, dates, logbook times and
+// durations, and the IGC flight file names.
 #include "common/Formats.h"
 #include "common/JulianDate.h"
 
@@ -18,6 +18,8 @@ private slots:
     void AgreesWithQDate();
     void Texts_data();
     void Texts();
+    void IGCFileName_data();
+    void IGCFileName();
 };
 
 void TestDatesFormats::AgreesWithQDate() {
@@ -93,6 +95,32 @@ void TestDatesFormats::Texts() {
     else
         QTEST(QByteArray(FormatDate(cFrom == 'p' ? PackedTimeToDate(uiValue) : JulianDate(uiValue), iStyle)),
               "baText");
+}
+
+void TestDatesFormats::IGCFileName_data() {
+    QTest::addColumn<uint>("uiDt");
+    QTest::addColumn<int>("iDailyNr");
+    QTest::addColumn<uint>("uiSerial"); // its last three base-36 digits name the instrument
+    QTest::addColumn<QByteArray>("baName");
+    const auto Row = [](const char* pszName, uint uiDt, int iDailyNr, uint uiSerial,
+                        const char* pszFileName) {
+        QTest::newRow(pszName) << uiDt << iDailyNr << uiSerial << QByteArray(pszFileName);
+    };
+
+    Row("17 May 2024", 2460448, 1, 12345, "2024-05-17-VNK-9IX-01.igc");
+    Row("three-digit flight number", 2460370, 255, 35, "2024-02-29-VNK-00Z-255.igc");
+    Row("five-digit year", uint(QDate(10000, 1, 1).toJulianDay()), 7, 1000, "10000-01-01-VNK-0RS-07.igc");
+    Row("serial digit carry", 2460448, 1, 36, "2024-05-17-VNK-010-01.igc");
+    Row("largest serial of three digits", 2460448, 1, 46655, "2024-05-17-VNK-ZZZ-01.igc");
+    Row("serial wraps", 2460448, 1, 46656, "2024-05-17-VNK-000-01.igc");
+    Row("32-bit serial", 2460448, 1, 4294967295u, "2024-05-17-VNK-1Z3-01.igc");
+}
+
+void TestDatesFormats::IGCFileName() {
+    QFETCH(uint, uiDt);
+    QFETCH(int, iDailyNr);
+    QFETCH(uint, uiSerial);
+    QTEST(QByteArray(FormatIGCFileName(uiDt, static_cast<uint8_t>(iDailyNr), uiSerial)), "baName");
 }
 
 QTEST_APPLESS_MAIN(TestDatesFormats)

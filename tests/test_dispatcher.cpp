@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+using namespace common;
+
 namespace {
 
 // Every identifier text with the field counts that its handler takes (iMax 0: any count) and the name in
@@ -19,18 +21,18 @@ struct Handler {
 };
 // clang-format off
 const Handler kHandlers[] = {
-    {"GPRMC", 12, 13, 1, nullptr}, {"GNRMC", 12, 13, 1, nullptr}, {"GPGGA", 15, 16, 2, "GGA"},
-    {"GNGGA", 15, 16, 2, "GGA"},   {"GPGSA", 18, 18, 3, "GSA"},   {"GNGSA", 18, 18, 3, "GSA"},
-    {"GPGSV", 0, 0, 4, nullptr},   {"GLGSV", 0, 0, 4, nullptr},   {"GAGSV", 0, 0, 4, nullptr},
-    {"GNGNS", 13, 13, 5, "GNS"},   {"GPGNS", 13, 13, 5, "GNS"},   {"GLGNS", 13, 13, 5, "GNS"},
-    {"GBGNS", 13, 13, 5, "GNS"},   {"PFLAU", 1, 0, 6, nullptr},   {"PFLAA", 12, 12, 7, "PFLAA"},
-    {"PFLAC", 1, 0, 8, nullptr},   {"PFLAE", 1, 0, 9, nullptr},   {"PFLAL", 1, 0, 10, nullptr},
-    {"PFLAQ", 1, 0, 11, nullptr},  {"LXWP0", 1, 0, 14, nullptr},  {"w", 13, 24, 15, "!W - C302"},
-    {"PCAID", 4, 24, 16, "PCAID"}, {"PGRMZ", 4, 24, 17, "PGRMZ"}, {"PNRMZ", 4, 24, 17, "PGRMZ"},
-    {"LXGRB", 1, 0, 18, nullptr},  {"PFLX0", 1, 0, 19, nullptr},  {"PFLX2", 1, 0, 20, nullptr},
-    {"RPYL", 1, 0, 21, nullptr},   {"LXDT", 1, 0, 22, nullptr},   {"VNDT", 1, 0, 22, nullptr},
-    {"VNREQ", 1, 0, 23, nullptr},  {"VNINFO2", 1, 0, 24, nullptr}, {"VNSET2", 1, 0, 25, nullptr},
-    {"VNLOGBOOK", 1, 0, 26, nullptr},
+    {"GPRMC", 12, 13, CodeRmc, nullptr}, {"GNRMC", 12, 13, CodeRmc, nullptr}, {"GPGGA", 15, 16, CodeGga, "GGA"},
+    {"GNGGA", 15, 16, CodeGga, "GGA"},   {"GPGSA", 18, 18, CodeGsa, "GSA"},   {"GNGSA", 18, 18, CodeGsa, "GSA"},
+    {"GPGSV", 0, 0, CodeGsv, nullptr},   {"GLGSV", 0, 0, CodeGsv, nullptr},   {"GAGSV", 0, 0, CodeGsv, nullptr},
+    {"GNGNS", 13, 13, CodeGns, "GNS"},   {"GPGNS", 13, 13, CodeGns, "GNS"},   {"GLGNS", 13, 13, CodeGns, "GNS"},
+    {"GBGNS", 13, 13, CodeGns, "GNS"},   {"PFLAU", 1, 0, CodePflau, nullptr},   {"PFLAA", 12, 12, CodePflaa, "PFLAA"},
+    {"PFLAC", 1, 0, CodePflac, nullptr},   {"PFLAE", 1, 0, CodePflae, nullptr},   {"PFLAL", 1, 0, CodePflal, nullptr},
+    {"PFLAQ", 1, 0, CodePflaq, nullptr},  {"LXWP0", 1, 0, CodeLxwp0, nullptr},  {"w", 13, 24, CodeC302, "!W - C302"},
+    {"PCAID", 4, 24, CodePcaid, "PCAID"}, {"PGRMZ", 4, 24, CodePgrmz, "PGRMZ"}, {"PNRMZ", 4, 24, CodePgrmz, "PGRMZ"},
+    {"LXGRB", 1, 0, CodeLxgrb, nullptr},  {"PFLX0", 1, 0, CodePflx0, nullptr},  {"PFLX2", 1, 0, CodePflx2, nullptr},
+    {"RPYL", 1, 0, CodeRpyl, nullptr},   {"LXDT", 1, 0, CodeLxdt, nullptr},   {"VNDT", 1, 0, CodeLxdt, nullptr},
+    {"VNREQ", 1, 0, CodeRequest, nullptr},  {"VNINFO2", 1, 0, CodeInfo, nullptr}, {"VNSET2", 1, 0, CodeSettings, nullptr},
+    {"VNLOGBOOK", 1, 0, CodeLogbook, nullptr},
 };
 // clang-format on
 
@@ -57,7 +59,8 @@ void TestDispatcher::Codes_data() {
         const QByteArray baFields = handler.iMin == 0 ? ",1,1,00" : QByteArray(handler.iMin - 1, ',');
         const QByteArray baId(handler.pszId);
         QTest::addRow("%sX", handler.pszId) << baId + "X" + baFields << handler.uiCode << QByteArray();
-        QTest::addRow("%s cut short", handler.pszId) << baId.chopped(1) + baFields << 0u << QByteArray();
+        QTest::addRow("%s cut short", handler.pszId)
+            << baId.chopped(1) + baFields << uint(CodeNone) << QByteArray();
         // Every field count from one below the range to one above it; the framer passes on at most 24.
         for (int iFields = handler.iMin - 1; handler.iMax != 0 && iFields <= qMin(handler.iMax + 1, 24);
              ++iFields) {
@@ -67,12 +70,13 @@ void TestDispatcher::Codes_data() {
                 baMessage = handler.pszName + QByteArray(" invalid field count ") +
                             QByteArray::number(iFields) + ".\n";
             QTest::addRow("%s with %d fields", handler.pszId, iFields)
-                << baId + QByteArray(iFields - 1, ',') << (bTaken ? handler.uiCode : 0u) << baMessage;
+                << baId + QByteArray(iFields - 1, ',') << (bTaken ? handler.uiCode : uint(CodeNone))
+                << baMessage;
         }
     }
-    QTest::newRow("bang start") << QByteArray("!VNREQ,0") << 23u << QByteArray();
-    QTest::newRow("case matters: vnreq") << QByteArray("vnreq,0") << 0u << QByteArray();
-    QTest::newRow("empty sentence") << QByteArray("") << 0u << QByteArray();
+    QTest::newRow("bang start") << QByteArray("!VNREQ,0") << uint(CodeRequest) << QByteArray();
+    QTest::newRow("case matters: vnreq") << QByteArray("vnreq,0") << uint(CodeNone) << QByteArray();
+    QTest::newRow("empty sentence") << QByteArray("") << uint(CodeNone) << QByteArray();
 }
 
 void TestDispatcher::Codes() {
@@ -90,7 +94,7 @@ void TestDispatcher::DebugTrace() {
     BasicNMEA framer;
     framer.parser.bDebug = true;
     StderrCapture capture;
-    QCOMPARE(FeedSentence(framer, "VNREQ,200,,5"), 23u);
+    QCOMPARE(FeedSentence(framer, "VNREQ,200,,5"), CodeRequest);
     QCOMPARE(capture.Text(), QByteArray("ParseNMEA begin\nFC 4\n0-0 $VNREQ\n1-7 200\n2-11 <0>\n3-12 5\n"));
 }
 
@@ -100,7 +104,7 @@ void TestDispatcher::StampsParseTime() {
     BasicNMEA framer;
     QVERIFY(common::TimeOfDayMs() - framer.parser.uiLastSentenceMs - 10000u < 1000u);
     const uint32_t uiBeforeMs = common::TimeOfDayMs();
-    QCOMPARE(FeedSentence(framer, "XYZZY"), 0u);
+    QCOMPARE(FeedSentence(framer, "XYZZY"), CodeNone);
     QVERIFY(framer.parser.uiLastSentenceMs - uiBeforeMs < 1000u);
 }
 

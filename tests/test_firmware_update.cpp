@@ -52,21 +52,6 @@ private slots:
     void init() { pRig = std::make_unique<SimWindowRig>(); }
     void cleanup() { pRig.reset(); }
 
-    void crc_data() {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("crc");
-        QTest::newRow("check value") << QByteArray("123456789") << 0x31C3;
-        QTest::newRow("table entry 1") << QByteArray(1, '\x01') << 0x1021;
-        QTest::newRow("table entry 255") << QByteArray(1, '\xFF') << 0x1EF0;
-        QTest::newRow("512 zeros") << QByteArray(512, '\0') << 0x0000;
-    }
-    void crc() {
-        QFETCH(QByteArray, data);
-        QFETCH(int, crc);
-        const uint8_t* pbyData = reinterpret_cast<const uint8_t*>(data.constData());
-        QCOMPARE(MainWindow::CalcCrc16(pbyData, static_cast<uint32_t>(data.size())), crc);
-    }
-
     // Only lengths from 1 to 1023 fit the working buffer; offsets past the end read as erased flash.
     void readChunk_data() {
         QTest::addColumn<bool>("withFile");

@@ -134,8 +134,10 @@ void TestFlarmSentences::Sentences() {
     }
 
     StderrCapture capture;
-    // PFLAU, PFLAA, PFLAC, PFLAE, PFLAL and PFLAQ give 6 to 11.
-    QCOMPARE(FeedSentence(framer, baBody), 6u + uint(QByteArray("UACELQ").indexOf(baBody[4])));
+    const QMap<QByteArray, common::SentenceCode> kCodes{
+        {"PFLAU", common::CodePflau}, {"PFLAA", common::CodePflaa}, {"PFLAC", common::CodePflac},
+        {"PFLAE", common::CodePflae}, {"PFLAL", common::CodePflal}, {"PFLAQ", common::CodePflaq}};
+    QCOMPARE(FeedSentence(framer, baBody), kCodes.value(baBody.left(5)));
     QTEST(capture.Text(), "baMessage");
     QCOMPARE(Stored(framer.parser), expected);
 }
@@ -153,15 +155,15 @@ void TestFlarmSentences::StartValuesGpsLatchAndStamps() {
         (QList<int>{-1, -1, -1, 0xFFFF, 1}));
 
     status.uiGpsLostMs = 12345;
-    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), 6u);
+    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), common::CodePflau);
     QCOMPARE(status.uiGpsLostMs, 12345u); // the first moment stays
-    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,2,1,0,,0,,,"), 6u);
+    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,2,1,0,,0,,,"), common::CodePflau);
     QCOMPARE(status.uiGpsLostMs, 0u);
     const uint32_t uiLostMs = common::TimeOfDayMs();
-    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), 6u);
+    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), common::CodePflau);
     QVERIFY(status.uiGpsLostMs - uiLostMs < 1000u);
     QVERIFY(status.uiTimeMs - uiLostMs < 1000u);
-    QCOMPARE(FeedSentence(framer, "PFLAA,1,-500,,100,1,4B1234,,,,,8"), 7u);
+    QCOMPARE(FeedSentence(framer, "PFLAA,1,-500,,100,1,4B1234,,,,,8"), common::CodePflaa);
     QVERIFY(parser.flarmTarget.uiTimeMs - uiLostMs < 1000u);
 }
 

@@ -1,6 +1,8 @@
-// The framer fed as the port reader feeds it: byte by byte, with noise, limits and broken checksums.
+// The framer fed as the port reader feeds it: byte by byte, with noise, limits and broken checksums; and
+// the checksum and CRC of what the tool sends.
 #include "SentenceFeed.h"
 #include "StderrCapture.h"
+#include "framing/Crc16.h"
 
 #include <QRandomGenerator>
 #include <QStringList>
@@ -32,6 +34,8 @@ private slots:
     void RandomBytesStayInBounds();
     void AppendChecksum_data();
     void AppendChecksum();
+    void Crc16_data();
+    void Crc16();
 };
 
 void TestFramer::Frames_data() {
@@ -111,6 +115,22 @@ void TestFramer::AppendChecksum() {
     ::AppendChecksum(acBuf);
     QCOMPARE(QByteArray(acBuf), baExpected);
     QCOMPARE(acBuf[baExpected.size() + 1], 'x'); // nothing written past the new terminator
+}
+
+// The firmware chunks' CRC-16/XMODEM: the catalogue's check value and two entries of the table.
+void TestFramer::Crc16_data() {
+    QTest::addColumn<QByteArray>("baData");
+    QTest::addColumn<int>("iCrc");
+    QTest::newRow("check value") << QByteArray("123456789") << 0x31C3;
+    QTest::newRow("table entry 1") << QByteArray(1, '\x01') << 0x1021;
+    QTest::newRow("table entry 255") << QByteArray(1, '\xFF') << 0x1EF0;
+    QTest::newRow("512 zeros") << QByteArray(512, '\0') << 0x0000;
+}
+
+void TestFramer::Crc16() {
+    QFETCH(QByteArray, baData);
+    const uint8_t* pbyData = reinterpret_cast<const uint8_t*>(baData.constData());
+    QTEST(int(CalcCrc16Xmodem(pbyData, static_cast<uint32_t>(baData.size()))), "iCrc");
 }
 
 QTEST_APPLESS_MAIN(TestFramer)

@@ -7,6 +7,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+using namespace common;
+
 namespace {
 
 // An identifier with any fixed leading fields; the rest of its fields are random texts.
@@ -18,22 +20,22 @@ struct Template {
 
 // clang-format off
 const Template kTemplates[] = {
-    {"$GPRMC", 12, 1}, {"!GNRMC", 13, 1}, {"$GPRMC", 11, 0}, {"$GNRMC", 14, 0},
-    {"$GPGGA", 15, 2}, {"$GNGGA", 16, 2}, {"$GPGGA", 14, 0}, {"$GNGGA", 17, 0},
-    {"$GNGSA", 18, 3}, {"$GPGSA", 17, 0}, {"$GPGSA", 19, 0},
-    {"$GPGSV,2,1", 20, 4}, {"$GPGSV,2,2", 12, 4}, {"$GLGSV,1,1", 4, 4}, {"$GPGSV,1,1", 24, 4},
-    {"$GPGSV,3,4", 8, 0}, {"$GLGSV,3,0", 8, 0}, {"$GNGSV,1,1", 8, 0}, {"$GPGSV,1,1", 21, 0},
+    {"$GPRMC", 12, CodeRmc}, {"!GNRMC", 13, CodeRmc}, {"$GPRMC", 11, CodeNone}, {"$GNRMC", 14, CodeNone},
+    {"$GPGGA", 15, CodeGga}, {"$GNGGA", 16, CodeGga}, {"$GPGGA", 14, CodeNone}, {"$GNGGA", 17, CodeNone},
+    {"$GNGSA", 18, CodeGsa}, {"$GPGSA", 17, CodeNone}, {"$GPGSA", 19, CodeNone},
+    {"$GPGSV,2,1", 20, CodeGsv}, {"$GPGSV,2,2", 12, CodeGsv}, {"$GLGSV,1,1", 4, CodeGsv}, {"$GPGSV,1,1", 24, CodeGsv},
+    {"$GPGSV,3,4", 8, CodeNone}, {"$GLGSV,3,0", 8, CodeNone}, {"$GNGSV,1,1", 8, CodeNone}, {"$GPGSV,1,1", 21, CodeNone},
     // Message 1 of Galileo never comes: its fill runs on far past the table.
-    {"$GAGSV,3,2", 20, 4},
-    {"$GNGNS", 13, 5}, {"$GBGNS", 12, 0}, {"$GLGNS", 14, 0},
-    {"$PFLAU", 11, 6}, {"$PFLAU", 24, 6}, {"$PFLAA", 12, 7}, {"$PFLAA", 13, 0},
-    {"$PFLAC,A,SER", 4, 8}, {"$PFLAC,S,OBSTDB", 7, 8}, {"$PFLAC,A,RADIOID", 5, 8}, {"$PFLAE,A", 5, 9},
-    {"$PFLAL", 2, 10}, {"$PFLAQ", 3, 11}, {"$PFLAQ", 24, 11},
-    {"$LXWP0", 13, 14}, {"!w", 14, 15}, {"!wXYZ", 13, 15}, {"!w", 12, 0}, {"$PCAID", 8, 16}, {"$PCAID", 3, 0},
-    {"$PNRMZ", 4, 17}, {"$PGRMZ", 3, 0}, {"$LXGRB", 3, 18}, {"$PFLX0,LXWP2", 24, 19}, {"$PFLX2", 8, 20},
-    {"$RPYL", 8, 21}, {"$LXDT,SET,NAVIGATE", 11, 22}, {"$VNDT,SET,PILOT", 5, 22}, {"!LXDT,GET,TP", 4, 22},
-    {"$LXDT,SET,MC_BAL", 10, 22}, {"$VNREQ", 3, 23}, {"$VNINFO2", 8, 24}, {"$VNSET2", 7, 25},
-    {"$VNLOGBOOK", 7, 26}, {"$GPVTG", 10, 0}, {"$VNINFO", 8, 0}, {"$", 5, 0},
+    {"$GAGSV,3,2", 20, CodeGsv},
+    {"$GNGNS", 13, CodeGns}, {"$GBGNS", 12, CodeNone}, {"$GLGNS", 14, CodeNone},
+    {"$PFLAU", 11, CodePflau}, {"$PFLAU", 24, CodePflau}, {"$PFLAA", 12, CodePflaa}, {"$PFLAA", 13, CodeNone},
+    {"$PFLAC,A,SER", 4, CodePflac}, {"$PFLAC,S,OBSTDB", 7, CodePflac}, {"$PFLAC,A,RADIOID", 5, CodePflac}, {"$PFLAE,A", 5, CodePflae},
+    {"$PFLAL", 2, CodePflal}, {"$PFLAQ", 3, CodePflaq}, {"$PFLAQ", 24, CodePflaq},
+    {"$LXWP0", 13, CodeLxwp0}, {"!w", 14, CodeC302}, {"!wXYZ", 13, CodeC302}, {"!w", 12, CodeNone}, {"$PCAID", 8, CodePcaid}, {"$PCAID", 3, CodeNone},
+    {"$PNRMZ", 4, CodePgrmz}, {"$PGRMZ", 3, CodeNone}, {"$LXGRB", 3, CodeLxgrb}, {"$PFLX0,LXWP2", 24, CodePflx0}, {"$PFLX2", 8, CodePflx2},
+    {"$RPYL", 8, CodeRpyl}, {"$LXDT,SET,NAVIGATE", 11, CodeLxdt}, {"$VNDT,SET,PILOT", 5, CodeLxdt}, {"!LXDT,GET,TP", 4, CodeLxdt},
+    {"$LXDT,SET,MC_BAL", 10, CodeLxdt}, {"$VNREQ", 3, CodeRequest}, {"$VNINFO2", 8, CodeInfo}, {"$VNSET2", 7, CodeSettings},
+    {"$VNLOGBOOK", 7, CodeLogbook}, {"$GPVTG", 10, CodeNone}, {"$VNINFO", 8, CodeNone}, {"$", 5, CodeNone},
 };
 // clang-format on
 constexpr int kTemplateCount = sizeof kTemplates / sizeof kTemplates[0];

@@ -4,6 +4,9 @@
 
 #include <QtTest>
 
+#include <cstring>
+#include <new>
+
 namespace {
 
 // The text in quotes, or the mark of a missing terminator or padding.
@@ -67,6 +70,7 @@ class TestLxdtSentences : public QObject {
 private slots:
     void Requests_data();
     void Requests();
+    void StartsZeroOverDirtyMemory();
 };
 
 void TestLxdtSentences::Requests_data() {
@@ -112,9 +116,21 @@ void TestLxdtSentences::Requests() {
     StderrCapture capture;
     // Every LXDT and VNDT sentence is taken, silently.
     for (const QByteArray& baSentence : QByteArrayList{kLongPilot} + aSentences)
-        QCOMPARE(FeedSentence(framer, baSentence), 22u);
+        QCOMPARE(FeedSentence(framer, baSentence), common::CodeLxdt);
     QCOMPARE(capture.Text(), QByteArray());
     QTEST(Dump(framer.parser.lxdt), "sRecord");
+}
+
+// Whatever the memory held before, a fresh parser's record is empty in every byte of every variant.
+void TestLxdtSentences::StartsZeroOverDirtyMemory() {
+    alignas(common::ParserNMEA) unsigned char abyMemory[sizeof(common::ParserNMEA)];
+    memset(abyMemory, 0xAA, sizeof abyMemory);
+    common::ParserNMEA* pParser = new (abyMemory) common::ParserNMEA;
+    const common::LxdtData& lxdt = pParser->lxdt;
+    const QByteArray baPayload(reinterpret_cast<const char*>(&lxdt.payload), sizeof lxdt.payload);
+    QCOMPARE(Dump(lxdt), QString("0 0 |"));
+    QCOMPARE(baPayload.toHex(), QByteArray(sizeof lxdt.payload, '\0').toHex());
+    pParser->~ParserNMEA();
 }
 
 QTEST_GUILESS_MAIN(TestLxdtSentences)
