@@ -76,6 +76,8 @@ private:
 
     // Identity and settings (MainWindowDevice.cpp).
     bool ModelIs(const char* pszPrefix) const;
+    bool HasLogbook() const;
+    bool HasFullSettings() const;
     void ShowDeviceInfo();
     void LoadSettings();
 
@@ -158,10 +160,21 @@ private:
     QTextEdit* pSentText = nullptr;
     QTextEdit* pReceivedText = nullptr;
 
+    // The link's timings. iOpenTicks runs down once a tick and opens the port on the tick that brings it
+    // to 1, so a count of n opens it n - 1 ticks later.
+    static constexpr int16_t kOpenAfterConnectTicks = 2; // on the next tick
+    static constexpr int16_t kOpenRetryTicks = 3;        // a failed open, tried again every other tick
+    static constexpr int16_t kOpenAfterLoaderTicks = 3;  // the instrument restarts into its loader
+    static constexpr int16_t kOpenAfterUpdateTicks = 5;  // the new firmware starts up
+    static constexpr int kWriteWaitMs = 30000;           // a command's bytes are on the line by then
+    static constexpr uint32_t kUpdateEndStampMs = 5000;  // uiLastReqMs set this far ahead as an update ends
+
     bool bConnected = false;
     int16_t iOpenTicks = -1;
     bool bUpdating = false;
     uint32_t uiChunkId = 0;
+    // Stamped at each loader request, as the instrument's design has it; nothing reads it, as the update's
+    // watchdog times the loader on its monotonic updateReqClock instead.
     uint32_t uiLastReqMs = 0;
     int16_t iLogbookRow = -1;
     // A logbook row asked for and not come yet; rowClock runs from its request.

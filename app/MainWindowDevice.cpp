@@ -35,6 +35,16 @@ bool MainWindow::ModelIs(const char* pszPrefix) const {
     return strncmp(framer.parser.info.szModel, pszPrefix, strlen(pszPrefix)) == 0;
 }
 
+// A Tovak_2 or an Ulmar keeps a logbook and takes all six settings; a Pelko_2 has no logbook and takes
+// only its pair key and protocol.
+bool MainWindow::HasLogbook() const {
+    return ModelIs("Tovak_2") || ModelIs("Ulmar");
+}
+
+bool MainWindow::HasFullSettings() const {
+    return ModelIs("Tovak_2") || ModelIs("Ulmar");
+}
+
 void MainWindow::ShowDeviceInfo() {
     const common::DeviceInfo& info = framer.parser.info;
     char szLine[150];
@@ -56,7 +66,7 @@ void MainWindow::LoadSettings() {
     pServoChannelSpin->setValue(settings.iServoChannel);
     ShowPairKey(pPairKeySpin, settings.uiPairKey);
 
-    if (ModelIs("Tovak_2") || ModelIs("Ulmar")) {
+    if (HasFullSettings()) {
         pSettingsGroup->show();
     } else if (ModelIs("Pelko_2")) {
         // A Pelko_2 answers with all six settings, its own two last; a shorter sentence lacks them, and
@@ -76,7 +86,7 @@ void MainWindow::WriteSettings() {
         return;
     }
     char szCommand[120];
-    if (ModelIs("Tovak_2") || ModelIs("Ulmar")) {
+    if (HasFullSettings()) {
         // The channel goes out as an unsigned 32-bit number: -1, no channel, is 4294967295.
         snprintf(szCommand, sizeof(szCommand), "VNSET2,%i,%s,%u,%u,%lu,%u", pTELevelSpin->value(),
                  common::FormatFixed(static_cast<float>(pVarioFilterSpin->value()), 1),

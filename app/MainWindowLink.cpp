@@ -100,7 +100,7 @@ void MainWindow::Connect() {
         return;
     }
     pConnectButton->setText(tr("Disconnect"));
-    iOpenTicks = 2;
+    iOpenTicks = kOpenAfterConnectTicks;
     pRefreshButton->setEnabled(false);
     bConnected = true;
 }
@@ -183,7 +183,7 @@ void MainWindow::OpenSelectedPort() {
         qDebug("Com open failed: %s", qUtf8Printable(pSerialPort->errorString()));
         // Tried again every other tick, so that an instrument plugged in late is found without the
         // user's help; Disconnect ends the attempts.
-        iOpenTicks = 3;
+        iOpenTicks = kOpenRetryTicks;
     }
 }
 
@@ -196,7 +196,7 @@ void MainWindow::Poll() {
         SendCommand("VNREQ,0");
     } else if (!framer.parser.settings.bValid) {
         SendCommand("VNREQ,1");
-    } else if (iLogbookRow < 0 && (ModelIs("Tovak_2") || ModelIs("Ulmar"))) {
+    } else if (iLogbookRow < 0 && HasLogbook()) {
         iLogbookRow = 0;
         AskForLogbookRow();
     } else {
@@ -255,7 +255,7 @@ bool MainWindow::SendCommand(const char* pszCommand) {
     pSerialPort->write(szSentence);
     // On the line before the pane's work, which takes longer than the command's own bytes: the answer
     // is on its way meanwhile.
-    pSerialPort->waitForBytesWritten(30000);
+    pSerialPort->waitForBytesWritten(kWriteWaitMs);
     if (pEnableOutputCheck->isChecked())
         AppendToPane(pSentText, QString::fromUtf8(szSentence));
     return true;

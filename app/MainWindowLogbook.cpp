@@ -30,6 +30,8 @@ constexpr qint64 kRowTimeoutMs = 3000;
 // Parts carry no frame: before the first part and a part asked for again, the line must have been quiet
 // this long, so that the rest of a sentence, a late reply or a stale part is not counted into it.
 constexpr int kQuietLineMs = 250;
+// Progress in percent of the flight's bytes, from the part count: 100 % times the part's size.
+constexpr uint32_t kPercentOfPart = 100 * kPartSize;
 
 } // namespace
 
@@ -149,7 +151,8 @@ void MainWindow::SetRawMode(bool bOn) {
 void MainWindow::ShowFlightProgress(uint16_t uiPart) {
     const uint32_t uiFlightSize = aFlights[byFlightIdx].uiFlightSize;
     pDownloadProgress->setValue(
-        uiFlightSize == 0 ? 0 : static_cast<int>(static_cast<uint32_t>(uiPart) * 12800u / uiFlightSize));
+        uiFlightSize == 0 ? 0
+                          : static_cast<int>(static_cast<uint32_t>(uiPart) * kPercentOfPart / uiFlightSize));
 }
 
 // Drops what waits on the port; the part is asked for once nothing more has come for a while.

@@ -71,7 +71,7 @@ void MainWindow::StartUpdate() {
     EndFlightDownload();
     // The instrument restarts into its loader; the poll reopens the same port at its second tick.
     pSerialPort->close();
-    iOpenTicks = 3;
+    iOpenTicks = kOpenAfterLoaderTicks;
     // The new firmware may tell a different identity and settings.
     deviceInfoLabel->clear();
     pSettingsGroup->hide();
@@ -151,13 +151,13 @@ bool MainWindow::ReadNewUpdateChunk(uint32_t uiFileOffset, uint16_t uiReadLen) {
 void MainWindow::WatchUpdate() {
     if (!bUpdating || !updateReqClock.hasExpired(kUpdateSilenceMs))
         return;
-    uiLastReqMs = common::TimeOfDayMs() + 5000;
+    uiLastReqMs = common::TimeOfDayMs() + kUpdateEndStampMs;
     pSerialPort->close();
     bUpdating = false;
     // Reopened four ticks later, when the instrument runs its new firmware; a line that was
     // disconnected or unplugged meanwhile stays closed.
     if (bConnected)
-        iOpenTicks = 5;
+        iOpenTicks = kOpenAfterUpdateTicks;
     fileUpdate.close();
     pUpdateProgress->setValue(0);
     pUpdateFileEdit->clear();
