@@ -4,8 +4,10 @@
 #include "framing/BasicNMEA.h"
 
 #include <QByteArray>
+#include <QTest>
 
 #include <cstdio>
+#include <initializer_list>
 
 // Sentence text as the instrument sends it: "$" in front unless the text starts with "$" or "!", then
 // the checksum and CR LF.
@@ -38,3 +40,18 @@ template <size_t N> QByteArray StoredText(const char (&szMember)[N]) {
         return "<unpadded>";
     return baAll.left(iLength);
 }
+
+// The columns of a data-driven test, each named once with its type. Called with a row's name and one
+// value per column, it adds the row; each value is taken in its column's type, so that a literal or a
+// braced list needs no spelling out.
+template <typename... Columns> class DataTable {
+public:
+    explicit DataTable(std::initializer_list<const char*> aszNames) {
+        const char* const* ppszName = aszNames.begin();
+        (QTest::addColumn<Columns>(*ppszName++), ...);
+    }
+
+    void operator()(const QByteArray& baName, const Columns&... values) const {
+        (QTest::newRow(baName.constData()) << ... << values);
+    }
+};

@@ -37,11 +37,7 @@ private slots:
 };
 
 void TestDeviceSentences::Records_data() {
-    QTest::addColumn<QByteArrayList>("aTexts");
-    QTest::addColumn<QString>("sRecord");
-    const auto Row = [](const char* pszName, const QByteArrayList& aTexts, const char* pszRecord) {
-        QTest::newRow(pszName) << aTexts << QString(pszRecord);
-    };
+    const DataTable<QByteArrayList, QString> Row({"aTexts", "sRecord"});
 
     // Each row follows a long identity, full settings and "VNREQ,9,1,2,3,4,5,6,7,8,9,10", so that a
     // value that is not replaced shows.

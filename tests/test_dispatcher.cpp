@@ -49,18 +49,16 @@ private slots:
 };
 
 void TestDispatcher::Codes_data() {
-    QTest::addColumn<QByteArray>("baText");
-    QTest::addColumn<uint>("uiCode");
-    QTest::addColumn<QByteArray>("baMessage"); // of a sentence not taken
+    // The message of a sentence not taken, or nothing.
+    const DataTable<QByteArray, uint, QByteArray> Row({"baText", "uiCode", "baMessage"});
 
     for (const Handler& handler : kHandlers) {
         // A row compares all of its characters and no more: the text with a character added still
         // matches, the text one character short does not.
         const QByteArray baFields = handler.iMin == 0 ? ",1,1,00" : QByteArray(handler.iMin - 1, ',');
         const QByteArray baId(handler.pszId);
-        QTest::addRow("%sX", handler.pszId) << baId + "X" + baFields << handler.uiCode << QByteArray();
-        QTest::addRow("%s cut short", handler.pszId)
-            << baId.chopped(1) + baFields << uint(CodeNone) << QByteArray();
+        Row(baId + "X", baId + "X" + baFields, handler.uiCode, "");
+        Row(baId + " cut short", baId.chopped(1) + baFields, CodeNone, "");
         // Every field count from one below the range to one above it; the framer passes on at most 24.
         for (int iFields = handler.iMin - 1; handler.iMax != 0 && iFields <= qMin(handler.iMax + 1, 24);
              ++iFields) {
@@ -69,14 +67,13 @@ void TestDispatcher::Codes_data() {
             if (!bTaken && handler.pszName != nullptr)
                 baMessage = handler.pszName + QByteArray(" invalid field count ") +
                             QByteArray::number(iFields) + ".\n";
-            QTest::addRow("%s with %d fields", handler.pszId, iFields)
-                << baId + QByteArray(iFields - 1, ',') << (bTaken ? handler.uiCode : uint(CodeNone))
-                << baMessage;
+            Row(baId + " with " + QByteArray::number(iFields) + " fields",
+                baId + QByteArray(iFields - 1, ','), bTaken ? handler.uiCode : uint(CodeNone), baMessage);
         }
     }
-    QTest::newRow("bang start") << QByteArray("!VNREQ,0") << uint(CodeRequest) << QByteArray();
-    QTest::newRow("case matters: vnreq") << QByteArray("vnreq,0") << uint(CodeNone) << QByteArray();
-    QTest::newRow("empty sentence") << QByteArray("") << uint(CodeNone) << QByteArray();
+    Row("bang start", "!VNREQ,0", CodeRequest, "");
+    Row("case matters: vnreq", "vnreq,0", CodeNone, "");
+    Row("empty sentence", "", CodeNone, "");
 }
 
 void TestDispatcher::Codes() {

@@ -60,50 +60,46 @@ private slots:
 };
 
 void TestFlarmSentences::Sentences_data() {
-    QTest::addColumn<QByteArray>("baBody");
-    QTest::addColumn<QByteArray>("baMessage");
-    QTest::addColumn<QByteArrayList>("aChanges"); // name=value of every member that changes
-    QTest::addColumn<uint>("uiErrorAgeMs");       // how long ago the earlier error came
-    const auto Row = [](const char* pszName, const QByteArray& baBody, const char* pszMessage,
-                        const QByteArrayList& aChanges, uint uiErrorAgeMs = 0) {
-        QTest::newRow(pszName) << baBody << QByteArray(pszMessage) << aChanges << uiErrorAgeMs;
-    };
+    // The changes are name=value of every member that changes; the age is how long ago the earlier
+    // error came.
+    const DataTable<QByteArray, QByteArray, QByteArrayList, uint> Row(
+        {"baBody", "baMessage", "aChanges", "uiErrorAgeMs"});
     const QByteArray ba40m(40, 'm');
 
-    Row("PFLAU alarm", "PFLAU,3,1,2,4,5,-30,B,-32,755,DDA85C", "",
-        {"status=3 1 2 4 5 11 -30 -32 755 DDA85C"});
-    Row("PFLAU empty", "PFLAU", "", {"status=0 0 0 0 0 0 999 0 0 0"});
+    Row("PFLAU alarm", "PFLAU,3,1,2,4,5,-30,B,-32,755,DDA85C", "", {"status=3 1 2 4 5 11 -30 -32 755 DDA85C"},
+        0);
+    Row("PFLAU empty", "PFLAU", "", {"status=0 0 0 0 0 0 999 0 0 0"}, 0);
     Row("PFLAA ID with callsign", "PFLAA,0,-1234,1234,220,2,DDA85C!D-KABC,180,-4.5,30,-1.4,1", "",
-        {"target=0 2 1 -1234 1234 220 180 DDA85C -4.5 30 -1.4"});
+        {"target=0 2 1 -1234 1234 220 180 DDA85C -4.5 30 -1.4"}, 0);
     Row("PFLAA without relative east", "PFLAA,1,-500,,100,1,4B1234,,,,,8", "",
-        {"target=1 1 20 -500 0 100 0 4B1234 0 0 0"});
-    Row("hardware version cut", "PFLAC,A,HWVER,HW-1.23", "Flarm HW: HW-1.23\n", {"szHwVersion=HW-1.2"});
-    Row("software version cut", "PFLAC,A,SWVER,7.20beta", "", {"szSwVersion=7.20be"});
-    Row("serial cut, longer key word", "PFLAC,A,SERIAL,1234567890123", "", {"szSerial=1234567890"});
+        {"target=1 1 20 -500 0 100 0 4B1234 0 0 0"}, 0);
+    Row("hardware version cut", "PFLAC,A,HWVER,HW-1.23", "Flarm HW: HW-1.23\n", {"szHwVersion=HW-1.2"}, 0);
+    Row("software version cut", "PFLAC,A,SWVER,7.20beta", "", {"szSwVersion=7.20be"}, 0);
+    Row("serial cut, longer key word", "PFLAC,A,SERIAL,1234567890123", "", {"szSerial=1234567890"}, 0);
     Row("obstacle database", "PFLAC,A,OBSTDB,0,1,Switzerland-Alps-2024,2024-12", "",
-        {"szObstDb1=Switzerland-Alps-2", "szObstDb2=2024-12"});
-    Row("obstacle expiry", "PFLAC,A,OBSTEXP,2025-12-31", "", {"szObstExpiry=2025-12-31"});
-    Row("privacy set request", "PFLAC,S,PRIV,1", "Flarm privacy: 1\n", {"bAnswer=0", "iPrivacy=1"});
-    Row("frequency", "PFLAC,A,FREQ,868", "Flarm frequency: 68\n", {"iFrequency=68"});
-    Row("radio ID cut", "PFLAC,A,RADIOID,2,DDA85C12", "Flarm RadioID: DDA85C12\n", {"szRadioId=DDA85C"});
-    Row("unknown key", "PFLAC,R,ACFT,8", "", {"bAnswer=0"});
+        {"szObstDb1=Switzerland-Alps-2", "szObstDb2=2024-12"}, 0);
+    Row("obstacle expiry", "PFLAC,A,OBSTEXP,2025-12-31", "", {"szObstExpiry=2025-12-31"}, 0);
+    Row("privacy set request", "PFLAC,S,PRIV,1", "Flarm privacy: 1\n", {"bAnswer=0", "iPrivacy=1"}, 0);
+    Row("frequency", "PFLAC,A,FREQ,868", "Flarm frequency: 68\n", {"iFrequency=68"}, 0);
+    Row("radio ID cut", "PFLAC,A,RADIOID,2,DDA85C12", "Flarm RadioID: DDA85C12\n", {"szRadioId=DDA85C"}, 0);
+    Row("unknown key", "PFLAC,R,ACFT,8", "", {"bAnswer=0"}, 0);
     Row("new error code, message cut", "PFLAE,A,3,1F0042," + ba40m + "mmmmm",
         "PFLAE received\nErr: 66/0x1F0042, Sev: 3, Msg:" + ba40m + "\n",
-        {"iSeverity=3", "uiErrorCode=66", "szMessage=" + ba40m, "bErrorHandled=0"});
-    Row("severity 0", "PFLAE,A,0,11,No error", "PFLAE received\n", {});
+        {"iSeverity=3", "uiErrorCode=66", "szMessage=" + ba40m, "bErrorHandled=0"}, 0);
+    Row("severity 0", "PFLAE,A,0,11,No error", "PFLAE received\n", {}, 0);
     // The unit repeats an active error: the same code within 30 s is not new.
-    Row("same error at once", "PFLAE,A,3,AB,new", "PFLAE received\n", {});
+    Row("same error at once", "PFLAE,A,3,AB,new", "PFLAE received\n", {}, 0);
     Row("same error within 30 s", "PFLAE,A,3,AB,new", "PFLAE received\n", {}, 29000);
     Row("same error after 30 s", "PFLAE,A,3,AB,new", "PFLAE received\nErr: 171/0xAB, Sev: 3, Msg:new\n",
         {"iSeverity=3", "szMessage=new", "bErrorHandled=0"}, 30001);
     Row("log line cut", "PFLAL," + QByteArray(100, 'L'), "PFLAL received\n",
-        {"szPflalText=" + QByteArray(82, 'L')});
-    Row("PFLAL empty", "PFLAL", "PFLAL received\n", {"szPflalText="});
+        {"szPflalText=" + QByteArray(82, 'L')}, 0);
+    Row("PFLAL empty", "PFLAL", "PFLAL received\n", {"szPflalText="}, 0);
     Row("progress only", "PFLAQ,IGCREADOUT,42", "PFLAQ received\n",
-        {"szOperation=IGCREADOUT", "szInfo=", "byProgress=42"});
+        {"szOperation=IGCREADOUT", "szInfo=", "byProgress=42"}, 0);
     Row("operation and info cut", "PFLAQ,FW-UPDATE-2,Flight-recorder-update-file,300", "PFLAQ received\n",
-        {"szOperation=FW-UPDATE-", "szInfo=Flight-recorder-upda", "byProgress=44"});
-    Row("PFLAQ empty", "PFLAQ", "PFLAQ received\n", {"szOperation=", "szInfo=", "byProgress=0"});
+        {"szOperation=FW-UPDATE-", "szInfo=Flight-recorder-upda", "byProgress=44"}, 0);
+    Row("PFLAQ empty", "PFLAQ", "PFLAQ received\n", {"szOperation=", "szInfo=", "byProgress=0"}, 0);
 }
 
 // Each row starts from full records and long texts, so that a value not replaced, cutting and padding

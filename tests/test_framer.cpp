@@ -39,28 +39,23 @@ private slots:
 };
 
 void TestFramer::Frames_data() {
-    QTest::addColumn<QByteArray>("baInput");
-    QTest::addColumn<QStringList>("expectedSentences");
-    QTest::addColumn<QByteArray>("expectedStderr");
-    const auto Row = [](const char* pszName, const QByteArray& baInput, const QStringList& expectedSentences,
-                        const char* pszStderr = "") {
-        QTest::newRow(pszName) << baInput << expectedSentences << QByteArray(pszStderr);
-    };
+    const DataTable<QByteArray, QStringList, QByteArray> Row(
+        {"baInput", "expectedSentences", "expectedStderr"});
     const QByteArray baReq = Framed("VNREQ,0");
     const QByteArray baBody118 = "VNX" + QByteArray(115, 'a');
     const QByteArray baCommas23 = "VNX" + QByteArray(23, ',');
 
-    Row("noise, then two sentences", "\r\nxyz\x01\xff" + baReq + Framed("!VNREQ,1"),
-        {"$VNREQ|0", "!VNREQ|1"});
-    Row("dollar mid-sentence restarts", "$VNINFO2,Tov" + baReq, {"$VNREQ|0"});
-    Row("bang mid-sentence is data", Framed("VNREQ,!5"), {"$VNREQ|!5"});
+    Row("noise, then two sentences", "\r\nxyz\x01\xff" + baReq + Framed("!VNREQ,1"), {"$VNREQ|0", "!VNREQ|1"},
+        "");
+    Row("dollar mid-sentence restarts", "$VNINFO2,Tov" + baReq, {"$VNREQ|0"}, "");
+    Row("bang mid-sentence is data", Framed("VNREQ,!5"), {"$VNREQ|!5"}, "");
     // The message gives the received checksum, then the computed one.
     Row("lower-case checksum digits", "$abc*60$abc*6a$aJ*2b", {"$abc", "$aJ"}, "NMEA CRC error 106-96.\n");
     Row("non-hex checksum digit counts 255, dollar included", "$abc*6$abc*60\r\n", {},
         "NMEA CRC error 95-96.\n");
-    Row("118 body characters", Framed(baBody118), {"$" + baBody118});
+    Row("118 body characters", Framed(baBody118), {"$" + baBody118}, "");
     Row("119 body characters", Framed(baBody118 + "a") + baReq, {"$VNREQ|0"}, "NMEA size error.\n");
-    Row("23 commas, 24 empty fields", Framed(baCommas23), {"$VNX" + QString("|").repeated(23)});
+    Row("23 commas, 24 empty fields", Framed(baCommas23), {"$VNX" + QString("|").repeated(23)}, "");
     Row("24th comma drops the rest of the line", Framed(baCommas23 + ",x") + baReq, {"$VNREQ|0"},
         "NMEA field count error\n");
     // The 24th comma is also the 119th body character: both limits trip on the same byte.

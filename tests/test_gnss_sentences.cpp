@@ -74,34 +74,28 @@ private slots:
 };
 
 void TestGnssSentences::Sentences_data() {
-    QTest::addColumn<QByteArray>("baBody");
-    QTest::addColumn<uint>("uiCode");
-    QTest::addColumn<QString>("sRecord"); // a refusal keeps the record as it was
-    QTest::addColumn<QByteArray>("baMessage");
-    const auto Row = [](const char* pszName, const QByteArray& baBody, uint uiCode, const char* pszRecord,
-                        const char* pszMessage = "") {
-        QTest::newRow(pszName) << baBody << uiCode << QString(pszRecord) << QByteArray(pszMessage);
-    };
+    // A refusal keeps the record as it was, and says why.
+    const DataTable<QByteArray, uint, QString, QByteArray> Row({"baBody", "uiCode", "sRecord", "baMessage"});
 
     Row("RMC fix", "GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W", CodeRmc,
-        "45319 1 48.1173 11.5167 11.5236 84.4 2485960");
+        "45319 1 48.1173 11.5167 11.5236 84.4 2485960", "");
     Row("RMC 13 fields, lower-case hemispheres", "GNRMC,001031.50,A,3751.65,s,14507.36,w,10,,050320,,,A",
-        CodeRmc, "631.5 1 -37.8608 -145.123 5.14444 0 2458914");
-    Row("RMC time and date one digit short", "GPRMC,12345,a,,,,,,,05032,,", CodeRmc, "0 0 0 0 0 0 0");
-    Row("RMC seven-digit date", "GPRMC,235959,A,,,,,,,0503201,,", CodeRmc, "86399 1 0 0 0 0 0");
+        CodeRmc, "631.5 1 -37.8608 -145.123 5.14444 0 2458914", "");
+    Row("RMC time and date one digit short", "GPRMC,12345,a,,,,,,,05032,,", CodeRmc, "0 0 0 0 0 0 0", "");
+    Row("RMC seven-digit date", "GPRMC,235959,A,,,,,,,0503201,,", CodeRmc, "86399 1 0 0 0 0 0", "");
     Row("GGA differential fix", "GNGGA,123519,4807.038,N,01131.000,E,2,08,0.9,545.4,M,46.9,M,1.5,0136",
-        CodeGga, "45319 48.1173 11.5167 2 8 0.9 545.4 46.9 1.5 136");
+        CodeGga, "45319 48.1173 11.5167 2 8 0.9 545.4 46.9 1.5 136", "");
     Row("GGA without position keeps the last", "GPGGA,1234,,,,,0,00,99.99,,,,,,", CodeGga,
-        "45240 53.3613 -6.50562 0 0 99.99 0 0 0 0");
+        "45240 53.3613 -6.50562 0 0 99.99 0 0 0 0", "");
     // A refused sentence leaves the record as it was.
     Row("GGA 14 fields", "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,,M,", CodeNone,
         "34070 53.3613 -6.50562 1 8 1.03 61.7 55.2 0 0", "GGA invalid field count 14.\n");
     Row("GNS mode letters", "GNGNS,014035.00,4332.69262,S,17235.48549,E,RR,13,0.9,25.63,11.24,3.0,", CodeGns,
-        "6035 -43.5449 172.591 0 13 0.9 25.63 3 0 0");
-    Row("GNS without position stores zero", "GLGNS,120000,,,,,NN,00,,,,,", CodeGns,
-        "43200 0 0 0 0 0 0 0 0 0");
+        "6035 -43.5449 172.591 0 13 0.9 25.63 3 0 0", "");
+    Row("GNS without position stores zero", "GLGNS,120000,,,,,NN,00,,,,,", CodeGns, "43200 0 0 0 0 0 0 0 0 0",
+        "");
     Row("GSA 3D fix", "GNGSA,A,3,21,22,23,24,25,26,27,28,29,30,31,32,1.72,1.03,1.38", CodeGsa,
-        "A 3 | 21 22 23 24 25 26 27 28 29 30 31 32 | 1.72 1.03 1.38");
+        "A 3 | 21 22 23 24 25 26 27 28 29 30 31 32 | 1.72 1.03 1.38", "");
 }
 
 // Each row starts from records that hold a position, so that a kept or refused value shows.
@@ -121,14 +115,9 @@ void TestGnssSentences::Sentences() {
 }
 
 void TestGnssSentences::GsvCycles_data() {
-    QTest::addColumn<QByteArrayList>("aBodies");
-    QTest::addColumn<uint>("uiLastCode");
-    QTest::addColumn<QByteArray>("baMessage");
-    QTest::addColumn<QString>("sTables"); // GPS | GLONASS | Galileo
-    const auto Row = [](const char* pszName, const QByteArrayList& aBodies, uint uiCode,
-                        const char* pszMessage, const char* pszTables) {
-        QTest::newRow(pszName) << aBodies << uiCode << QByteArray(pszMessage) << QString(pszTables);
-    };
+    // The tables: GPS | GLONASS | Galileo.
+    const DataTable<QByteArrayList, uint, QByteArray, QString> Row(
+        {"aBodies", "uiLastCode", "baMessage", "sTables"});
     const QByteArrayList aTwelve{Gsv("GPGSV", 3, 1, 12, 21, 4), Gsv("GPGSV", 3, 2, 12, 25, 4),
                                  Gsv("GPGSV", 3, 3, 12, 29, 4)};
     const char* const kNone = "0 0: | 0 0: | 0 0:";

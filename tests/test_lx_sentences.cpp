@@ -46,13 +46,7 @@ private slots:
 };
 
 void TestLxSentences::Sentences_data() {
-    QTest::addColumn<QByteArrayList>("aSentences");
-    QTest::addColumn<QByteArray>("baRecord");
-    QTest::addColumn<QString>("sValues");
-    const auto Row = [](const char* pszName, const QByteArrayList& aSentences, const char* pszRecord,
-                        const char* pszValues) {
-        QTest::newRow(pszName) << aSentences << QByteArray(pszRecord) << QString(pszValues);
-    };
+    const DataTable<QByteArrayList, QByteArray, QString> Row({"aSentences", "baRecord", "sValues"});
 
     Row("LXWP0 36 km/h", {"$LXWP0,Y,36,1717.6,0.02,0.02,0.02,0.02,0.02,0.02,,000,107.2"}, "lxwp0",
         "10 1717.6 0.02");
@@ -72,8 +66,7 @@ void TestLxSentences::Sentences_data() {
                                  "$LXGRB,0,0", "$LXGRB,0,1", "$LXGRB,1,0"};
     const char* const kGrbFlags[] = {"1", "5", "5", "0", "4", "4"};
     for (int i = 0; i < aGrb.size(); ++i)
-        QTest::addRow("LXGRB sequence step %d", i + 1)
-            << aGrb.mid(0, i + 1) << QByteArray("lxgrb") << QString(kGrbFlags[i]);
+        Row("LXGRB sequence step " + QByteArray::number(i + 1), aGrb.mid(0, i + 1), "lxgrb", kGrbFlags[i]);
     Row("PFLX0 names two rates", {"$PFLX0,LXWP0,2,LXWP2,10,GPRMB,5"}, "rates", "2 60 10 59");
     Row("PFLX0 last name without rate", {"$PFLX0,LXWP3,1,LXWP1"}, "rates", "1 0 5 1");
     Row("PFLX0 24 fields, name last", {"$PFLX0" + QByteArray(",GGA").repeated(20) + ",LXWP2,7,LXWP1"},

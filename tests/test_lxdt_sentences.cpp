@@ -70,15 +70,10 @@ class TestLxdtSentences : public QObject {
 private slots:
     void Requests_data();
     void Requests();
-    void StartsZeroOverDirtyMemory();
 };
 
 void TestLxdtSentences::Requests_data() {
-    QTest::addColumn<QByteArrayList>("aSentences");
-    QTest::addColumn<QString>("sRecord");
-    const auto Row = [](const char* pszName, const QByteArrayList& aSentences, const QString& sRecord) {
-        QTest::newRow(pszName) << aSentences << sRecord;
-    };
+    const DataTable<QByteArrayList, QString> Row({"aSentences", "sRecord"});
     // Unrecognised requests change only the prefix flag.
     const QString sPilotKept = "100 0 | 'ABCDEFGHIJKLMNOP' 'ABCDEFGHIJKLMNOP'";
 
@@ -111,26 +106,21 @@ void TestLxdtSentences::Requests_data() {
 
 void TestLxdtSentences::Requests() {
     QFETCH(QByteArrayList, aSentences);
-    BasicNMEA framer;
-    QCOMPARE(Dump(framer.parser.lxdt), QString("0 0 |"));
+    // Built over dirty memory: whatever it held, a fresh record is empty in every byte of every variant.
+    alignas(BasicNMEA) unsigned char abyMemory[sizeof(BasicNMEA)];
+    memset(abyMemory, 0xAA, sizeof abyMemory);
+    BasicNMEA& framer = *new (abyMemory) BasicNMEA;
+    const common::LxdtData& lxdt = framer.parser.lxdt;
+    QCOMPARE(Dump(lxdt), QString("0 0 |"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&lxdt.payload), sizeof lxdt.payload).toHex(),
+             QByteArray(sizeof lxdt.payload, '\0').toHex());
     StderrCapture capture;
     // Every LXDT and VNDT sentence is taken, silently.
     for (const QByteArray& baSentence : QByteArrayList{kLongPilot} + aSentences)
         QCOMPARE(FeedSentence(framer, baSentence), common::CodeLxdt);
     QCOMPARE(capture.Text(), QByteArray());
-    QTEST(Dump(framer.parser.lxdt), "sRecord");
-}
-
-// Whatever the memory held before, a fresh parser's record is empty in every byte of every variant.
-void TestLxdtSentences::StartsZeroOverDirtyMemory() {
-    alignas(common::ParserNMEA) unsigned char abyMemory[sizeof(common::ParserNMEA)];
-    memset(abyMemory, 0xAA, sizeof abyMemory);
-    common::ParserNMEA* pParser = new (abyMemory) common::ParserNMEA;
-    const common::LxdtData& lxdt = pParser->lxdt;
-    const QByteArray baPayload(reinterpret_cast<const char*>(&lxdt.payload), sizeof lxdt.payload);
-    QCOMPARE(Dump(lxdt), QString("0 0 |"));
-    QCOMPARE(baPayload.toHex(), QByteArray(sizeof lxdt.payload, '\0').toHex());
-    pParser->~ParserNMEA();
+    QTEST(Dump(lxdt), "sRecord");
+    framer.~BasicNMEA();
 }
 
 QTEST_GUILESS_MAIN(TestLxdtSentences)
