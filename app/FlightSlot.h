@@ -1,5 +1,7 @@
 #pragma once
 
+// One flight of the instrument's logbook as the window lists it.
+
 #include "common/JulianDate.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The window's construction: its widgets, their connections, the timers and the debug panes.
 #include "app/MainWindow.h"
 
 #include "common/TimeOfDay.h"
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSpinBox>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
@@ -91,6 +93,12 @@ QProgressBar* SetUpProgress(QProgressBar* pBar, const char* pszName) {
     return pBar;
 }
 
+// A debug pane keeps at least its last kPaneLines lines, the one still being written included. Cutting
+// lines off the top makes the pane lay out every line that stays, so they go a thousand at a time rather
+// than a few with every append, which under a busy line cost more than the append itself.
+constexpr int kPaneLines = 5000;
+constexpr int kPaneCutLines = 1000;
+
 } // namespace
 
 MainWindow::MainWindow()
@@ -148,6 +156,20 @@ MainWindow::~MainWindow() {
 void MainWindow::ClearDebug() {
     pSentText->clear();
     pReceivedText->clear();
+}
+
+void MainWindow::AppendToPane(QTextEdit* pPane, const QString& text) {
+    pPane->moveCursor(QTextCursor::End);
+    pPane->insertPlainText(text);
+    QTextDocument* pDocument = pPane->document();
+    if (pDocument->blockCount() >= kPaneLines + kPaneCutLines) {
+        // Selected by position: stepping block by block would lay out each line it passes.
+        QTextCursor top(pDocument);
+        top.setPosition(pDocument->findBlockByNumber(pDocument->blockCount() - kPaneLines).position(),
+                        QTextCursor::KeepAnchor);
+        top.removeSelectedText();
+    }
+    pPane->moveCursor(QTextCursor::End);
 }
 
 QWidget* MainWindow::BuildWidgets() {

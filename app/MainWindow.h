@@ -1,5 +1,7 @@
 #pragma once
 
+// The tool's one window, declared once and implemented in one source per concern.
+
 #include "app/FlightSlot.h"
 #include "framing/BasicNMEA.h"
 
@@ -46,22 +48,38 @@ public:
     static uint16_t CalcCrc16(const uint8_t* pbyData, uint32_t uiLen);
 
 private slots:
+    // Construction and the debug panes (MainWindow.cpp).
+    void ClearDebug();
+    // Serial link (MainWindowLink.cpp).
     void EverySecond();
     void ReadCOMData();
-    void WriteSettings();
     void Connect();
-    void OpenUpdateFile();
-    void StartUpdate();
+    void RefreshCOMList();
+    // Identity and settings (MainWindowDevice.cpp).
+    void WriteSettings();
+    // Logbook and flight download (MainWindowLogbook.cpp).
     void EmptyLogbook();
     void DownloadFlight();
-    void RefreshCOMList();
-    void ClearDebug();
+    void LineFellQuiet();
     const char* GetIGCSerial(uint32_t uiSerial) const;
     const char* GetIGCFileName(uint32_t uiDt, uint8_t byDailyNr, uint32_t uiSerial) const;
+    // Firmware update (MainWindowUpdate.cpp).
+    void OpenUpdateFile();
+    void StartUpdate();
     bool ReadNewUpdateChunk(uint32_t uiFileOffset, uint16_t uiReadLen);
-    void LineFellQuiet();
 
 private:
+    // Construction and the debug panes (MainWindow.cpp).
+    QWidget* BuildWidgets();
+    QGroupBox* BuildComGroup();
+    QGroupBox* BuildDeviceInfoGroup();
+    QVBoxLayout* BuildDebugColumn();
+    QGroupBox* BuildSettingsGroup();
+    QGroupBox* BuildSettings2Group();
+    QGroupBox* BuildLogbookGroup();
+    QGroupBox* BuildUpdateGroup();
+    static void AppendToPane(QTextEdit* pPane, const QString& text);
+
     // Serial link (MainWindowLink.cpp).
     // Lists the serial ports present into portInfoList, the extra ports and the port combo box.
     void EnumeratePorts();
@@ -73,6 +91,8 @@ private:
     void Poll();
     void LineLost();
     void Disconnected();
+    void ForgetInstrument();
+    void ForgetLink();
 
     // Identity and settings (MainWindowDevice.cpp).
     bool ModelIs(const char* pszPrefix) const;
@@ -80,15 +100,6 @@ private:
     bool HasFullSettings() const;
     void ShowDeviceInfo();
     void LoadSettings();
-
-    QWidget* BuildWidgets();
-    QGroupBox* BuildComGroup();
-    QGroupBox* BuildDeviceInfoGroup();
-    QVBoxLayout* BuildDebugColumn();
-    QGroupBox* BuildSettingsGroup();
-    QGroupBox* BuildSettings2Group();
-    QGroupBox* BuildLogbookGroup();
-    QGroupBox* BuildUpdateGroup();
 
     // Logbook and flight download (MainWindowLogbook.cpp).
     void AskForLogbookRow();
@@ -184,29 +195,36 @@ private:
 
     uint8_t byFlightIdx = 0;
     uint16_t uiPartNr = 0;
-    // Started at each part request; a part that does not complete in time is asked for again.
-    QElapsedTimer partClock;
-    uint16_t uiTriedPartNr = 0;
-    uint8_t byPartTries = 0;
-    // Parts below uiCheckedParts are known to be in their places; bCheckingPart is set while the last
-    // part taken is asked for once more to check the ones after them. byRestarts counts the checks failed.
-    uint16_t uiCheckedParts = 0;
-    bool bCheckingPart = false;
-    uint8_t byRestarts = 0;
-    // Requests sent for the awaited part: each may still bring a copy of it once it is taken.
-    uint8_t byPartRequests = 0;
-    // Parts whose copies may still come, and how many of them are dropped at most. Entry 0 is the last
-    // part taken; the others are parts that were asked for again, the oldest replaced first.
-    struct PartCopies {
-        uint16_t uiPartNr = 0;
-        uint8_t byLeft = 0;
+    // The stall and repeat recovery of the download under way; Reset() before each download.
+    struct DownloadState {
+        struct PartCopies {
+            uint16_t uiPartNr = 0;
+            uint8_t byLeft = 0;
+        };
+        static constexpr int kKeptPartCopies = 8;
+
+        void Reset() { *this = DownloadState(); }
+
+        // Started at each part request; a part that does not complete in time is asked for again.
+        QElapsedTimer partClock;
+        uint16_t uiTriedPartNr = 0;
+        uint8_t byPartTries = 0;
+        // Parts below uiCheckedParts are known to be in their places; bCheckingPart is set while the last
+        // part taken is asked for once more to check those after them. byRestarts counts failed checks.
+        uint16_t uiCheckedParts = 0;
+        bool bCheckingPart = false;
+        uint8_t byRestarts = 0;
+        // Requests sent for the awaited part: each may still bring a copy of it once it is taken.
+        uint8_t byPartRequests = 0;
+        // Parts whose copies may still come, and how many of them are dropped at most. Entry 0 is the last
+        // part taken; the others are parts that were asked for again, the oldest replaced first.
+        PartCopies aPartCopies[kKeptPartCopies] = {};
+        uint8_t byNextAskedAgain = 1;
+        // Set while the line must fall quiet before a part is asked for; the quiet timer is restarted by
+        // every byte meanwhile and asks for the part when it runs out.
+        bool bSettling = false;
     };
-    static constexpr int kKeptPartCopies = 8;
-    PartCopies aPartCopies[kKeptPartCopies] = {};
-    uint8_t byNextAskedAgain = 1;
-    // Set while the line must fall quiet before a part is asked for; the quiet timer is restarted by
-    // every byte meanwhile and asks for the part when it runs out.
-    bool bSettling = false;
+    DownloadState download;
     QTimer* pQuietTimer = nullptr;
 
     uint8_t abyUpdateBuf[1024];

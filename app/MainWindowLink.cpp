@@ -14,8 +14,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSerialPort>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTextEdit>
 
 #include <climits>
@@ -41,26 +39,6 @@ bool IsLineLost(QSerialPort::SerialPortError eError) {
     default:
         return false;
     }
-}
-
-// A debug pane keeps at least its last kPaneLines lines, the one still being written included. Cutting
-// lines off the top makes the pane lay out every line that stays, so they go a thousand at a time rather
-// than a few with every append, which under a busy line cost more than the append itself.
-constexpr int kPaneLines = 5000;
-constexpr int kPaneCutLines = 1000;
-
-void AppendToPane(QTextEdit* pPane, const QString& text) {
-    pPane->moveCursor(QTextCursor::End);
-    pPane->insertPlainText(text);
-    QTextDocument* pDocument = pPane->document();
-    if (pDocument->blockCount() >= kPaneLines + kPaneCutLines) {
-        // Selected by position: stepping block by block would lay out each line it passes.
-        QTextCursor top(pDocument);
-        top.setPosition(pDocument->findBlockByNumber(pDocument->blockCount() - kPaneLines).position(),
-                        QTextCursor::KeepAnchor);
-        top.removeSelectedText();
-    }
-    pPane->moveCursor(QTextCursor::End);
 }
 
 } // namespace
@@ -105,8 +83,7 @@ void MainWindow::Connect() {
     bConnected = true;
 }
 
-// Back to idle, whether the user pressed Disconnect or the line went away. Whatever was learnt from
-// the instrument is forgotten, so that the next connection asks for it again.
+// Back to idle, whether the user pressed Disconnect or the line went away.
 void MainWindow::Disconnected() {
     // Cleared first: closing a dead line reports one more error, which must find the link idle.
     bConnected = false;
@@ -115,15 +92,26 @@ void MainWindow::Disconnected() {
     pRefreshButton->setEnabled(true);
     if (pSerialPort->isOpen())
         pSerialPort->close();
+    ForgetLink();
+}
+
+// Whatever was learnt from the instrument is forgotten, so that it is asked for again: after a new
+// connection, or when the instrument restarts with new firmware.
+void MainWindow::ForgetInstrument() {
     deviceInfoLabel->clear();
     pSettingsGroup->hide();
     pSettings2Group->hide();
-    pFlightCombo->clear();
-    iLogbookRow = -1;
-    bRowAwaited = false;
     EndFlightDownload();
     framer.parser.info.Clear();
     framer.parser.settings.Clear();
+}
+
+// A fresh link: the instrument and its logbook forgotten.
+void MainWindow::ForgetLink() {
+    ForgetInstrument();
+    pFlightCombo->clear();
+    iLogbookRow = -1;
+    bRowAwaited = false;
 }
 
 void MainWindow::WatchForUnplug() {

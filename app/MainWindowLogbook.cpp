@@ -1,3 +1,4 @@
+// The logbook listing and the flight download with its recovery from stalled, late and repeated parts.
 #include "app/MainWindow.h"
 
 #include "common/Formats.h"
@@ -121,9 +122,7 @@ void MainWindow::DownloadFlight() {
     byFlightIdx = static_cast<uint8_t>(iRow);
     SetRawMode(true);
     pSerialPort->flush();
-    uiTriedPartNr = 0;
-    byPartTries = 0;
-    byRestarts = 0;
+    download.Reset();
     StartFlightParts(0);
     SettleLine();
 }
@@ -131,13 +130,13 @@ void MainWindow::DownloadFlight() {
 // Drops every part from uiFirstPart on; the download goes on from there.
 void MainWindow::StartFlightParts(uint16_t uiFirstPart) {
     uiPartNr = uiFirstPart;
-    uiCheckedParts = uiFirstPart;
-    bCheckingPart = false;
     baFlight.truncate(static_cast<qsizetype>(uiFirstPart) * kPartSize);
     ShowFlightProgress(uiFirstPart);
-    byPartRequests = 0;
-    std::fill(std::begin(aPartCopies), std::end(aPartCopies), PartCopies());
-    byNextAskedAgain = 1;
+    download.uiCheckedParts = uiFirstPart;
+    download.bCheckingPart = false;
+    download.byPartRequests = 0;
+    std::fill(std::begin(download.aPartCopies), std::end(download.aPartCopies), DownloadState::PartCopies());
+    download.byNextAskedAgain = 1;
 }
 
 // While the port's bytes are flight data, Save stays off: the instrument's answer would land among them.
@@ -159,20 +158,20 @@ void MainWindow::ShowFlightProgress(uint16_t uiPart) {
 void MainWindow::SettleLine() {
     if (pSerialPort->isOpen())
         pSerialPort->clear(QSerialPort::Input);
-    bSettling = true;
+    download.bSettling = true;
     pQuietTimer->start(kQuietLineMs);
     // The wait counts into the part's time: a line that never falls quiet is given up like a lost part.
-    partClock.start();
+    download.partClock.start();
 }
 
 // The line is quiet, so the next answer is to what is asked now. Parts taken since the last quiet line
 // are checked first: the last of them is asked for once more and must come again as it was taken.
 void MainWindow::LineFellQuiet() {
-    if (!bRawMode || !bSettling)
+    if (!bRawMode || !download.bSettling)
         return;
-    bSettling = false;
-    bCheckingPart = uiPartNr > uiCheckedParts;
-    RequestFlightPart(bCheckingPart ? uiPartNr - 1 : uiPartNr);
+    download.bSettling = false;
+    download.bCheckingPart = uiPartNr > download.uiCheckedParts;
+    RequestFlightPart(download.bCheckingPart ? uiPartNr - 1 : uiPartNr);
 }
 
 void MainWindow::RequestFlightPart(uint16_t uiPart) {
@@ -182,15 +181,15 @@ void MainWindow::RequestFlightPart(uint16_t uiPart) {
     char szCommand[32];
     snprintf(szCommand, sizeof(szCommand), "VNREQ,50,%u,%u", static_cast<unsigned>(byFlightIdx),
              static_cast<unsigned>(uiPart));
-    partClock.start();
-    if (uiPart == uiPartNr && byPartRequests < UINT8_MAX)
-        byPartRequests++;
+    download.partClock.start();
+    if (uiPart == uiPartNr && download.byPartRequests < UINT8_MAX)
+        download.byPartRequests++;
     SendCommand(szCommand);
 }
 
 // The raw download step: the port's bytes are flight data, taken a whole part at a time.
 void MainWindow::ReadFlightPart() {
-    if (bSettling) {
+    if (download.bSettling) {
         pSerialPort->clear(QSerialPort::Input);
         pQuietTimer->start(kQuietLineMs);
         return;
@@ -204,7 +203,7 @@ void MainWindow::ReadFlightPart() {
         return;
     }
     const QByteArray baPart = pSerialPort->read(kPartSize);
-    if (bCheckingPart) {
+    if (download.bCheckingPart) {
         CheckTakenParts(baPart);
         return;
     }
@@ -230,23 +229,23 @@ void MainWindow::ReadFlightPart() {
 // A part taken out of turn shifts every part behind it until the line next falls quiet, so the last part
 // taken shows whether all since the last check are in their places. If not, they are fetched again.
 void MainWindow::CheckTakenParts(const QByteArray& baPart) {
-    bCheckingPart = false;
+    download.bCheckingPart = false;
     const qsizetype iLastAt = static_cast<qsizetype>(uiPartNr - 1) * kPartSize;
     if (memcmp(baFlight.constData() + iLastAt, baPart.constData(), kPartSize) != 0) {
-        if (++byRestarts > kMaxPartTries) {
+        if (++download.byRestarts > kMaxPartTries) {
             qDebug("Flight download given up, parts kept coming out of turn");
             EndFlightDownload();
             return;
         }
         qDebug("Flight parts %u to %u came out of turn, asked for again",
-               static_cast<unsigned>(uiCheckedParts), static_cast<unsigned>(uiPartNr - 1));
-        StartFlightParts(uiCheckedParts);
+               static_cast<unsigned>(download.uiCheckedParts), static_cast<unsigned>(uiPartNr - 1));
+        StartFlightParts(download.uiCheckedParts);
         SettleLine();
         return;
     }
-    uiCheckedParts = uiPartNr;
+    download.uiCheckedParts = uiPartNr;
     // The check's own answer may come twice as well.
-    aPartCopies[0].byLeft++;
+    download.aPartCopies[0].byLeft++;
     if (static_cast<uint32_t>(uiPartNr) * kPartSize <= aFlights[byFlightIdx].uiFlightSize)
         RequestFlightPart(uiPartNr);
     else
@@ -259,7 +258,7 @@ void MainWindow::CheckTakenParts(const QByteArray& baPart) {
 // may have copies. Should the awaited part really hold the same bytes, its own answer is dropped then,
 // and the part is asked for again: the bytes taken are the same either way.
 bool MainWindow::IsRepeatedPart(const QByteArray& baPart) {
-    for (PartCopies& copies : aPartCopies) {
+    for (DownloadState::PartCopies& copies : download.aPartCopies) {
         if (copies.byLeft > 0 && copies.uiPartNr < uiPartNr &&
             memcmp(baFlight.constData() + static_cast<qsizetype>(copies.uiPartNr) * kPartSize,
                    baPart.constData(), kPartSize) == 0) {
@@ -273,12 +272,15 @@ bool MainWindow::IsRepeatedPart(const QByteArray& baPart) {
 // The part being taken may be answered again: once by an instrument that answers twice, and once more for
 // each time it was asked for again.
 void MainWindow::KeepPartCopies() {
-    if (byPartRequests > 1) {
-        aPartCopies[byNextAskedAgain] = {uiPartNr, static_cast<uint8_t>(byPartRequests - 1)};
-        byNextAskedAgain = byNextAskedAgain + 1 < kKeptPartCopies ? byNextAskedAgain + 1 : 1;
+    if (download.byPartRequests > 1) {
+        download.aPartCopies[download.byNextAskedAgain] = {uiPartNr,
+                                                           static_cast<uint8_t>(download.byPartRequests - 1)};
+        download.byNextAskedAgain = download.byNextAskedAgain + 1 < DownloadState::kKeptPartCopies
+                                        ? download.byNextAskedAgain + 1
+                                        : 1;
     }
-    aPartCopies[0] = {uiPartNr, 1};
-    byPartRequests = 0;
+    download.aPartCopies[0] = {uiPartNr, 1};
+    download.byPartRequests = 0;
 }
 
 // The whole flight or nothing: a file of that name is replaced only once every byte is on disk.
@@ -302,7 +304,7 @@ void MainWindow::SaveFlight() {
 
 // On the one-second tick: a part that has not completed in time is taken as lost.
 void MainWindow::CheckFlightStall() {
-    if (bRawMode && partClock.hasExpired(kPartTimeoutMs))
+    if (bRawMode && download.partClock.hasExpired(kPartTimeoutMs))
         RetryFlightPart();
 }
 
@@ -310,11 +312,11 @@ void MainWindow::CheckFlightStall() {
 // the line is quiet.
 void MainWindow::RetryFlightPart() {
     // Tries are counted in a row: a part that completed ends the row.
-    if (uiTriedPartNr != uiPartNr) {
-        uiTriedPartNr = uiPartNr;
-        byPartTries = 0;
+    if (download.uiTriedPartNr != uiPartNr) {
+        download.uiTriedPartNr = uiPartNr;
+        download.byPartTries = 0;
     }
-    if (++byPartTries > kMaxPartTries) {
+    if (++download.byPartTries > kMaxPartTries) {
         qDebug("Flight download given up, part %u did not arrive", static_cast<unsigned>(uiPartNr));
         EndFlightDownload();
         return;
@@ -326,8 +328,7 @@ void MainWindow::RetryFlightPart() {
 // Leaves raw mode without writing anything.
 void MainWindow::EndFlightDownload() {
     SetRawMode(false);
-    bSettling = false;
-    bCheckingPart = false;
+    download.Reset();
     pQuietTimer->stop();
     baFlight.clear();
     pDownloadProgress->setValue(0);

@@ -1,3 +1,4 @@
+// The firmware update: the update file, the loader's requests answered, and the watchdog.
 #include "app/MainWindow.h"
 
 #include "common/TimeOfDay.h"
@@ -67,16 +68,12 @@ void MainWindow::StartUpdate() {
     bUpdating = true;
     uiLastReqMs = common::TimeOfDayMs();
     updateReqClock.start();
-    // A download cannot outlive the restart, and raw mode would swallow the loader's requests.
-    EndFlightDownload();
     // The instrument restarts into its loader; the poll reopens the same port at its second tick.
     pSerialPort->close();
     iOpenTicks = kOpenAfterLoaderTicks;
-    // The new firmware may tell a different identity and settings.
-    deviceInfoLabel->clear();
-    pSettingsGroup->hide();
-    framer.parser.info.Clear();
-    framer.parser.settings.Clear();
+    // A download cannot outlive the restart, raw mode would swallow the loader's requests, and the new
+    // firmware may tell a different identity and settings. The flights listed stay.
+    ForgetInstrument();
 }
 
 // Run for every VNREQ the instrument sends; its loader drives the transfer with codes 200 and 201.

@@ -1,3 +1,4 @@
+// The tool's entry: the application and its one window.
 #include "app/MainWindow.h"
 
 #include <QApplication>
