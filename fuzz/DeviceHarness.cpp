@@ -1,4 +1,6 @@
+// The device harness's set-up, its inputs and the window's steps through them.
 #include "fuzz/DeviceHarness.h"
+#include "fuzz/DeviceHarnessShared.h"
 
 #include "app/MainWindow.h"
 
@@ -29,15 +31,27 @@
 #include <thread>
 #include <unistd.h>
 
+namespace deviceharness {
+
+std::string sWorkDir;
+std::mutex arrivedMutex;
+std::string sArrived;
+uint8_t abyUpdateImage[kUpdateImageSize];
+
+} // namespace deviceharness
+
+using namespace deviceharness;
+
 namespace {
 
 FILE* pFailureStream = nullptr;
-// The fuzzer's own directory, and the one the window works in while it takes an input.
+// The fuzzer's own directory.
 std::string sHomeDir;
-std::string sWorkDir;
 std::string sUpdateDir;
 
-[[noreturn]] void Fail(const char* pszFormat, ...) {
+} // namespace
+
+void deviceharness::Fail(const char* pszFormat, ...) {
     // The fuzzer writes the input's file on abort, by a path that may be relative to its own directory.
     if (!sHomeDir.empty() && chdir(sHomeDir.c_str()) != 0)
         perror("chdir");
@@ -52,29 +66,12 @@ std::string sUpdateDir;
     abort();
 }
 
-// Each step costs a few turns of the terminal, and every update request half a kilobyte of answer:
-// inputs longer than this add nothing but time.
-constexpr int kMaxSteps = 32;
-constexpr size_t kMaxLineBytes = 2048;
-constexpr int kRows = 50;
-constexpr uint32_t kPartSize = 128;
-constexpr uint32_t kHeaderSize = 128;
-constexpr uint32_t kChunkSize = 512;
-// Far beyond the terminal's slowest turn: a machine busy writing to its disk has been seen to hold the
-// line for seconds. Within the fuzzer's time-out of 30 s, so that a report says what the line did.
-constexpr int kLineWaitMs = 20000;
-// Turns of the wait that yield before it sleeps.
-constexpr unsigned kSpinTurns = 64;
-// Older than every time-out of the window, the longest being 3000 ms for a logbook row or a part.
-constexpr qint64 kAgedMs = 3100;
+namespace {
 
 const char* const kModels[] = {"Tovak_2", "Ulmar", "Pelko_2", "Tovak"};
-// The update files: each the beginning of one image (below), ending inside a chunk, shorter than the
-// header, empty, and the whole image of several chunks.
-constexpr uint32_t kUpdateImageSize = 2000;
+// The update files: each the beginning of the image, ending inside a chunk, shorter than the header,
+// empty, and the whole image of several chunks.
 const uint32_t kUpdateSizes[] = {1000, 60, 0, kUpdateImageSize};
-// Follows the window's bytes at the end of an input: no command ends in NUL and no update byte is NUL.
-const char kMark[] = {'\0', '\0', 'E', 'N', 'D', '\0', '\0'};
 
 enum Scenario { Fresh, Listing, Download, Update };
 // Update and Connect are left out: each closes the port, and opening it again costs milliseconds, which
@@ -88,10 +85,6 @@ Action ActionOf(uint8_t byAction) {
 // Clocks that a tick finds expired, in the bits above the action. The update's is not among them: its
 // watchdog closes the port.
 enum AgedClock { RowClock = 1, PartClock = 2, QuietClock = 4 };
-
-// What the instrument's end of the line has read and the harness has not looked at yet.
-std::mutex arrivedMutex;
-std::string sArrived;
 
 // The instrument's end reads the line all the time, as an instrument does: the window may wait until the
 // line has taken its bytes before it goes on.
@@ -114,8 +107,6 @@ std::string UpdatePath(uint32_t uiSize) {
 }
 
 // No byte of the image is "$", so that an answer cannot be taken for a command, and none is NUL.
-uint8_t abyUpdateImage[kUpdateImageSize];
-
 void MakeUpdateImage() {
     for (uint32_t i = 0; i < kUpdateImageSize; ++i) {
         const uint8_t by = static_cast<uint8_t>(1 + (i * 7 + i / 251) % 250);
@@ -123,86 +114,11 @@ void MakeUpdateImage() {
     }
 }
 
-// CRC-16/XMODEM bit by bit, apart from the window's table.
-uint16_t Crc16(const uint8_t* pbyData, size_t uiSize) {
-    uint16_t uiCrc = 0;
-    for (size_t i = 0; i < uiSize; ++i) {
-        uiCrc ^= static_cast<uint16_t>(pbyData[i] << 8);
-        for (int iBit = 0; iBit < 8; ++iBit)
-            uiCrc = static_cast<uint16_t>(uiCrc & 0x8000 ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
-    }
-    return uiCrc;
-}
-
-// Gives the terminal's worker the processor until bDone holds. Yielding first, as a sleeping wait's
-// wake-up takes longer than the terminal's usual turn; then sleeping, so that the worker is not kept
-// from the processor by waits that spin on every core. False once kLineWaitMs have passed.
-template <typename Done> bool SpinUntil(Done bDone) {
-    QElapsedTimer clock;
-    clock.start();
-    for (unsigned uiTurn = 1; !bDone(); ++uiTurn) {
-        if (uiTurn % 1024 == 0 && clock.hasExpired(kLineWaitMs))
-            return false;
-        if (uiTurn < kSpinTurns)
-            sched_yield();
-        else
-            usleep(20);
-    }
-    return true;
-}
-
 void RemoveTempDirs() {
     for (const uint32_t uiSize : kUpdateSizes)
         unlink(UpdatePath(uiSize).c_str());
     rmdir(sUpdateDir.c_str());
     rmdir(sWorkDir.c_str());
-}
-
-bool Literal(const char*& pc, const char* pszText) {
-    const size_t uiLength = strlen(pszText);
-    if (strncmp(pc, pszText, uiLength) != 0)
-        return false;
-    pc += uiLength;
-    return true;
-}
-
-// A decimal as %u writes it, at most uiMax.
-bool Number(const char*& pc, uint32_t uiMax, uint32_t* puiValue = nullptr) {
-    if (!isdigit(static_cast<unsigned char>(*pc)) ||
-        (pc[0] == '0' && isdigit(static_cast<unsigned char>(pc[1]))))
-        return false;
-    uint64_t uiValue = 0;
-    while (isdigit(static_cast<unsigned char>(*pc))) {
-        uiValue = uiValue * 10 + static_cast<uint64_t>(*pc++ - '0');
-        if (uiValue > uiMax)
-            return false;
-    }
-    if (puiValue != nullptr)
-        *puiValue = static_cast<uint32_t>(uiValue);
-    return true;
-}
-
-// The commands the window may send, every row and flight number inside the table.
-bool KnownCommand(const char* pc) {
-    if (Literal(pc, "VNSET2,"))
-        return strspn(pc, "0123456789-.,") == strlen(pc);
-    uint32_t uiCode = 0;
-    if (!Literal(pc, "VNREQ,") || !Number(pc, 65535, &uiCode))
-        return false;
-    switch (uiCode) {
-    case 0:
-    case 1:
-    case 39:
-    case 199:
-        return *pc == '\0';
-    case 40:
-        return Literal(pc, ",") && Number(pc, kRows - 1) && *pc == '\0';
-    case 50:
-        return Literal(pc, ",") && Number(pc, kRows - 1) && Literal(pc, ",") && Number(pc, 65535) &&
-               *pc == '\0';
-    default:
-        return false;
-    }
 }
 
 std::string Sentence(const char* pszBody) {
@@ -215,6 +131,23 @@ std::string Sentence(const char* pszBody) {
 }
 
 } // namespace
+
+// Yielding first, as a sleeping wait's
+// wake-up takes longer than the terminal's usual turn; then sleeping, so that the worker is not kept
+// from the processor by waits that spin on every core. False once kLineWaitMs have passed.
+bool deviceharness::SpinUntil(const std::function<bool()>& bDone) {
+    QElapsedTimer clock;
+    clock.start();
+    for (unsigned uiTurn = 1; !bDone(); ++uiTurn) {
+        if (uiTurn % 1024 == 0 && clock.hasExpired(kLineWaitMs))
+            return false;
+        if (uiTurn < kSpinTurns)
+            sched_yield();
+        else
+            usleep(20);
+    }
+    return true;
+}
 
 void DeviceHarness::SetFailureStream(FILE* pStream) {
     pFailureStream = pStream;
@@ -334,10 +267,7 @@ void DeviceHarness::Reset(uint8_t bySetup) {
     MainWindow& w = *pWindow;
     w.iOpenTicks = -1;
     w.framer = BasicNMEA();
-    w.pFlightCombo->clear();
-    w.iLogbookRow = -1;
-    w.bRowAwaited = false;
-    w.EndFlightDownload();
+    w.ForgetLink();
     w.bUpdating = false;
     w.uiChunkId = 0;
     w.fileUpdate.close();
@@ -412,7 +342,7 @@ void DeviceHarness::Act(uint8_t byAction) {
         if (uiArg & RowClock)
             w.rowClock = agedClock;
         if (uiArg & PartClock)
-            w.partClock = agedClock;
+            w.download.partClock = agedClock;
         // The quiet-line guard runs out before the tick, as its own timer would.
         if (uiArg & QuietClock)
             w.LineFellQuiet();
@@ -464,9 +394,9 @@ void DeviceHarness::Deliver(const uint8_t* pbyData, size_t uiSize) {
     if (bRepair)
         RepairChecksums(reinterpret_cast<uint8_t*>(baChunk.data()), uiSize);
     const bool bRaw = w.bRawMode;
-    const bool bSettling = w.bSettling;
-    const bool bChecking = w.bCheckingPart;
-    const uint16_t uiCheckedBefore = w.uiCheckedParts;
+    const bool bSettling = w.download.bSettling;
+    const bool bChecking = w.download.bCheckingPart;
+    const uint16_t uiCheckedBefore = w.download.uiCheckedParts;
     const bool bAnswering = !bRaw && w.fileUpdate.isOpen();
     const QByteArray baWaiting = w.pSerialPort->peek(w.pSerialPort->bytesAvailable()) + baChunk;
     const uint16_t uiPartBefore = w.uiPartNr;
@@ -500,7 +430,7 @@ void DeviceHarness::Deliver(const uint8_t* pbyData, size_t uiSize) {
             // A check passes when the last part taken came again as it was; else the parts since the
             // last check are fetched anew.
             const bool bSame = baExpectedFlight.mid((uiPartBefore - 1) * kPartSize, kPartSize) == baWaiting;
-            if (bSame && w.uiCheckedParts != uiPartBefore)
+            if (bSame && w.download.uiCheckedParts != uiPartBefore)
                 Fail("part %u came again as taken, yet is not counted checked", uiPartBefore - 1u);
             if (!bSame && w.bRawMode && w.uiPartNr != uiCheckedBefore)
                 Fail("a failed check went back to part %u, not %u", w.uiPartNr, uiCheckedBefore);
@@ -578,195 +508,4 @@ void DeviceHarness::RepairChecksums(uint8_t* pbyData, size_t uiSize) {
             byChecksum ^= by;
         }
     }
-}
-
-// Takes what the window sent. With bAll, everything it sent until now: the mark goes out behind it.
-void DeviceHarness::ReadLine(bool bAll) {
-    auto Take = [this] {
-        std::lock_guard<std::mutex> lock(arrivedMutex);
-        sOutput += sArrived;
-        sArrived.clear();
-    };
-    Take();
-    if (bAll) {
-        QSerialPort* pPort = pWindow->pSerialPort;
-        auto Sent = [&] {
-            pPort->waitForBytesWritten(0);
-            return !pPort->isOpen() || pPort->bytesToWrite() == 0;
-        };
-        if (!SpinUntil(Sent))
-            Fail("the window's bytes do not leave the port");
-        if (write(iSlave, kMark, sizeof kMark) != static_cast<ssize_t>(sizeof kMark))
-            Fail("the mark cannot be written");
-        auto Marked = [&] {
-            Take();
-            return sOutput.size() >= sizeof kMark &&
-                   memcmp(sOutput.data() + sOutput.size() - sizeof kMark, kMark, sizeof kMark) == 0;
-        };
-        if (!SpinUntil(Marked))
-            Fail("the line lost the window's bytes");
-        sOutput.resize(sOutput.size() - sizeof kMark);
-    }
-    CheckOutput(bAll);
-}
-
-// Commands and answers to update requests, in the order sent; an item not yet whole waits for its rest.
-void DeviceHarness::CheckOutput(bool bAll) {
-    size_t uiAt = 0;
-    while (uiAt < sOutput.size()) {
-        if (sOutput[uiAt] == '$') {
-            const size_t uiEnd = CheckCommand(uiAt);
-            if (uiEnd == 0)
-                break;
-            uiAt = uiEnd;
-        } else if (!CheckReply(uiAt)) {
-            break;
-        }
-    }
-    sOutput.erase(0, uiAt);
-    if (!bAll)
-        return;
-    if (!sOutput.empty())
-        Fail("the window sent %zu bytes of an unfinished command or answer", sOutput.size());
-    if (uiNextReply != aReplies.size())
-        Fail("update request %zu got no answer", uiNextReply);
-}
-
-// The end of the command starting at uiAt, 0 when it is not whole yet.
-size_t DeviceHarness::CheckCommand(size_t uiAt) {
-    const size_t uiEnd = sOutput.find("\r\n", uiAt);
-    if (uiEnd == std::string::npos) {
-        if (sOutput.size() - uiAt > 1024)
-            Fail("a command of more than 1024 bytes");
-        return 0;
-    }
-    const std::string sCommand = sOutput.substr(uiAt, uiEnd - uiAt);
-    const size_t uiStar = sCommand.size() - 3;
-    if (sCommand.size() < 5 || sCommand[uiStar] != '*')
-        Fail("command without checksum: %s", sCommand.c_str());
-    uint8_t bySum = 0;
-    for (size_t i = 1; i < uiStar; ++i)
-        bySum ^= static_cast<uint8_t>(sCommand[i]);
-    char szSum[3];
-    snprintf(szSum, sizeof szSum, "%02X", bySum);
-    if (sCommand.compare(uiStar + 1, 2, szSum) != 0)
-        Fail("command with a wrong checksum: %s", sCommand.c_str());
-    const std::string sBody = sCommand.substr(1, uiStar - 1);
-    if (sBody.find('\0') != std::string::npos || !KnownCommand(sBody.c_str()))
-        Fail("unknown command: %s", sCommand.c_str());
-    return uiEnd + 2;
-}
-
-// Checks the answer at uiAt against the file; false when it is not whole yet.
-bool DeviceHarness::CheckReply(size_t& uiAt) {
-    if (uiNextReply == aReplies.size())
-        Fail("the window sent %zu bytes that no request asked for", sOutput.size() - uiAt);
-    const Reply& reply = aReplies[uiNextReply];
-    // Erased flash beyond the end of the file.
-    uint8_t abyExpected[kChunkSize + 2];
-    memset(abyExpected, 0xFF, reply.uiLength);
-    if (reply.uiOffset < uiUpdateSize)
-        memcpy(abyExpected, abyUpdateImage + reply.uiOffset,
-               std::min(reply.uiLength, uiUpdateSize - reply.uiOffset));
-    size_t uiLength = reply.uiLength;
-    if (reply.bCrc) {
-        const uint16_t uiCrc = Crc16(abyExpected, reply.uiLength);
-        abyExpected[uiLength++] = static_cast<uint8_t>(uiCrc & 0xFF);
-        abyExpected[uiLength++] = static_cast<uint8_t>(uiCrc >> 8);
-    }
-    const size_t uiHave = std::min(uiLength, sOutput.size() - uiAt);
-    if (memcmp(sOutput.data() + uiAt, abyExpected, uiHave) != 0)
-        Fail("answer %zu is not the %zu bytes of the file at offset %u", uiNextReply, uiLength,
-             reply.uiOffset);
-    if (uiHave < uiLength)
-        return false;
-    uiAt += uiLength;
-    ++uiNextReply;
-    return true;
-}
-
-void DeviceHarness::CheckWindow() const {
-    const MainWindow& w = *pWindow;
-    // Nothing the harness does closes the port, and the terminal never fails.
-    if (!w.pSerialPort->isOpen())
-        Fail("the window let go of the port");
-    const int iRow = w.iLogbookRow;
-    if (iRow < -1 || iRow > kRows)
-        Fail("logbook row index %d", iRow);
-    if (w.pFlightCombo->count() != std::max(iRow, 0))
-        Fail("%d flights listed while the listing stands at row %d", w.pFlightCombo->count(), iRow);
-    if (w.bRowAwaited && (iRow < 0 || iRow >= kRows))
-        Fail("row %d awaited", iRow);
-    if (w.pSaveButton->isEnabled() == w.bRawMode)
-        Fail("Save is %s %s a download", w.bRawMode ? "on" : "off", w.bRawMode ? "during" : "outside");
-    if (!w.bRawMode) {
-        if (w.bSettling || w.bCheckingPart || !w.baFlight.isEmpty())
-            Fail("a settling line or flight bytes outside a download");
-        return;
-    }
-    if (w.byFlightIdx >= kRows)
-        Fail("download of row %u", w.byFlightIdx);
-    const uint32_t uiFlightSize = w.aFlights[w.byFlightIdx].uiFlightSize;
-    // Past the flight's end the line only settles for the last check.
-    const bool bPastEnd = static_cast<uint32_t>(w.uiPartNr) * kPartSize > uiFlightSize;
-    if (w.uiPartNr > uiFlightSize / kPartSize + 1 || (bPastEnd && !w.bSettling && !w.bCheckingPart))
-        Fail("part %u of a flight of %u bytes awaited", w.uiPartNr, uiFlightSize);
-    if (w.baFlight != baExpectedFlight)
-        Fail("the download holds %lld bytes other than the %lld taken from the line",
-             static_cast<long long>(w.baFlight.size()), static_cast<long long>(baExpectedFlight.size()));
-}
-
-// A part the window may drop: a copy of one it took before.
-bool DeviceHarness::IsCopyOfTaken(const QByteArray& baPart) const {
-    for (qsizetype i = 0; i + kPartSize <= baExpectedFlight.size(); i += kPartSize) {
-        if (baExpectedFlight.mid(i, kPartSize) == baPart)
-            return true;
-    }
-    return false;
-}
-
-// Rows outside [iFrom, iTo) are as they were.
-void DeviceHarness::CheckRowsKept(int iFrom, int iTo, const uint8_t* pbyBefore) const {
-    const uint8_t* pbyNow = reinterpret_cast<const uint8_t*>(pWindow->aFlights);
-    for (int i = 0; i < kRows; ++i) {
-        if (i >= iFrom && i < iTo)
-            continue;
-        if (memcmp(pbyNow + i * sizeof(FlightSlot), pbyBefore + i * sizeof(FlightSlot), sizeof(FlightSlot)) !=
-            0)
-            Fail("row %d changed, rows %d to %d were being listed", i, iFrom, iTo - 1);
-    }
-}
-
-// The working directory holds nothing but the flight just saved, if any.
-void DeviceHarness::CheckWorkDir(const char* pszSaved) const {
-    DIR* pDir = opendir(".");
-    if (pDir == nullptr)
-        Fail("the working directory cannot be read");
-    bool bFound = false;
-    while (const dirent* pEntry = readdir(pDir)) {
-        if (strcmp(pEntry->d_name, ".") == 0 || strcmp(pEntry->d_name, "..") == 0)
-            continue;
-        if (pszSaved != nullptr && strcmp(pEntry->d_name, pszSaved) == 0)
-            bFound = true;
-        else
-            Fail("the working directory holds %s", pEntry->d_name);
-    }
-    closedir(pDir);
-    if (pszSaved != nullptr && !bFound)
-        Fail("the downloaded flight was not saved as %s", pszSaved);
-}
-
-// The file holds the flight's bytes as the line carried them, no more; it goes, so the next is new.
-void DeviceHarness::CheckSavedFlight(const char* pszName) const {
-    const MainWindow& w = *pWindow;
-    const uint32_t uiFlightSize = w.aFlights[w.byFlightIdx].uiFlightSize;
-    QFile file(QString::fromLatin1(pszName));
-    if (!file.open(QIODevice::ReadOnly))
-        Fail("%s cannot be read", pszName);
-    const QByteArray baFile = file.readAll();
-    if (baFile.size() != static_cast<qsizetype>(uiFlightSize) ||
-        baFile != baExpectedFlight.left(static_cast<qsizetype>(uiFlightSize)))
-        Fail("%s holds %lld bytes, not the flight's %u as the line carried them", pszName,
-             static_cast<long long>(baFile.size()), uiFlightSize);
-    file.remove();
 }

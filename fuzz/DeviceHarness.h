@@ -1,5 +1,7 @@
 #pragma once
 
+// The device fuzz target's harness: the real window on a real port under arbitrary replies.
+
 #include "framing/BasicNMEA.h"
 
 #include <QByteArray>

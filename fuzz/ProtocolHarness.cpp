@@ -1,3 +1,4 @@
+// The protocol fuzz target's harness: bytes through the framer and parser, every record read back.
 #include "fuzz/ProtocolHarness.h"
 
 #include "framing/BasicNMEA.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The protocol fuzz target's harness: bytes through the framer and parser, every record read back.
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
