@@ -1,5 +1,7 @@
 #pragma once
 
+// Records of the instrument's own sentences: requests, identity, settings and logbook rows.
+
 #include <cstdint>
 
 // Records filled by the instrument's own sentences VNREQ, VNINFO2, VNSET2 and VNLOGBOOK.

@@ -1,3 +1,4 @@
+// Lenient converters from sentence fields to numbers, and the helpers every sentence handler shares.
 #include "common/FieldParsers.h"
 
 #include <math.h>

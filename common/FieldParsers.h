@@ -1,5 +1,7 @@
 #pragma once
 
+// Lenient converters from sentence fields to numbers, and the helpers every sentence handler shares.
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Records of the FLARM sentences: traffic, alarms, errors and configuration answers.
+
 #include "common/TimeOfDay.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The FLARM sentence handlers.
 #include "common/FieldParsers.h"
 #include "common/ParserNMEA.h"
 

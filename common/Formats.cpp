@@ -1,3 +1,4 @@
+// Display texts of dates, times and numbers, and the IGC file names, in static buffers.
 #include "common/Formats.h"
 
 #include <math.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Display texts of dates, times and numbers, and the IGC file names, in static buffers.
+
 #include "common/JulianDate.h"
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Records of the GNSS receiver sentences: position, time, speed, satellites.
+
 #include "common/JulianDate.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The GNSS receiver sentence handlers.
 #include "common/FieldParsers.h"
 #include "common/ParserNMEA.h"
 

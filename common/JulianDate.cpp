@@ -1,3 +1,4 @@
+// Calendar dates as Julian Day Numbers, and the logbook's packed start times.
 #include "common/JulianDate.h"
 
 namespace common {

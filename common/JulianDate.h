@@ -1,5 +1,7 @@
 #pragma once
 
+// Calendar dates as Julian Day Numbers, and the logbook's packed start times.
+
 #include <cstdint>
 
 namespace common {

@@ -1,5 +1,7 @@
 #pragma once
 
+// Records of the LX data configuration sentences.
+
 #include <cstdint>
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// The LX data configuration sentence handlers.
 #include "common/FieldParsers.h"
 #include "common/ParserNMEA.h"
 

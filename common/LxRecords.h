@@ -1,5 +1,7 @@
 #pragma once
 
+// Records of the LX, Cambridge and altitude sentences.
+
 #include <cstdint>
 
 // Records filled by the sentences of LX, Cambridge and other gliding instruments: LXWP0, the C302 "w"

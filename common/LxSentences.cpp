@@ -1,3 +1,4 @@
+// The LX, Cambridge and altitude sentence handlers.
 #include "common/FieldParsers.h"
 #include "common/ParserNMEA.h"
 

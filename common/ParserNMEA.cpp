@@ -1,3 +1,4 @@
+// The sentence dispatcher: one table from identifier to handler and code.
 #include "common/ParserNMEA.h"
 
 #include "common/FieldParsers.h"

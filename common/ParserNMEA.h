@@ -1,5 +1,7 @@
 #pragma once
 
+// The sentence parser: its dispatcher, its codes and every record it keeps.
+
 #include "common/DeviceRecords.h"
 #include "common/FieldParsers.h"
 #include "common/FlarmRecords.h"

@@ -1,3 +1,4 @@
+// The time of day in milliseconds since midnight, as every stamp of the parser takes it.
 #include "common/TimeOfDay.h"
 
 #include <QDateTime>

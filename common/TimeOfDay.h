@@ -1,5 +1,7 @@
 #pragma once
 
+// The time of day in milliseconds since midnight, as every stamp of the parser takes it.
+
 #include <cstdint>
 
 namespace common {

@@ -1,3 +1,4 @@
+// Outgoing sentences: the checksum and line end appended to a command.
 #include "framing/AppendChecksum.h"
 
 #include <cstdint>

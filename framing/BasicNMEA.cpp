@@ -1,3 +1,4 @@
+// The sentence framer's start, checksum and limits.
 #include "framing/BasicNMEA.h"
 
 #include <cstdio>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The byte-at-a-time sentence framer, which hands each sentence with a good checksum to the parser.
+
 #include "common/ParserNMEA.h"
 
 #include <cstdint>

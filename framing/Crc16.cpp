@@ -1,3 +1,4 @@
+// CRC-16/XMODEM, as the instrument's loader checks each firmware chunk.
 #include "framing/Crc16.h"
 
 namespace {

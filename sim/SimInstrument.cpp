@@ -1,3 +1,4 @@
+// The simulated instrument's line: the pseudo-terminal, the output queue and the pulled cable.
 #include "sim/SimInstrument.h"
 
 #include <QFile>

@@ -1,5 +1,7 @@
 #pragma once
 
+// A simulated instrument behind a pseudo-terminal, for the tests and for trying the tool.
+
 #include "sim/SimLogbook.h"
 #include "sim/SimWire.h"
 
@@ -38,7 +40,8 @@ struct SimSettings {
 // A simulated instrument behind a pseudo-terminal. It runs in the caller's event loop: notifiers on the
 // master side and single-shot timers, no threads. The tool opens DevicePath() as its serial port.
 // Sources: the line and its output queue (SimInstrument.cpp), the sentences it answers
-// (SimInstrumentRequests.cpp) and the firmware update mode (SimInstrumentUpdate.cpp).
+// (SimInstrumentRequests.cpp), the firmware update mode (SimInstrumentUpdate.cpp), the paced line
+// (SimInstrumentLinePace.cpp) and other equipment's traffic (SimInstrumentForeignTraffic.cpp).
 class SimInstrument : public QObject {
     Q_OBJECT
 
@@ -184,7 +187,7 @@ private:
     QByteArray Noise();
     QByteArray Garbled(const char* pcBody) const;
 
-    // The paced line (SimLinePace.cpp). Bytes wait on a wire until their last bit has crossed it.
+    // The paced line (SimInstrumentLinePace.cpp). Bytes wait on a wire until their last bit has crossed it.
     struct PacedWire {
         QByteArray baBytes;
         int64_t iStartNs = 0; // when the wire last began to carry bytes after standing idle
@@ -202,7 +205,7 @@ private:
     void ArmPace(int64_t iNowNs);
     void ClearWires();
 
-    // Other equipment's traffic (SimForeignTraffic.cpp).
+    // Other equipment's traffic (SimInstrumentForeignTraffic.cpp).
     uint32_t NextForeignRandom();
     QByteArray ForeignTraffic();
     QByteArray OverlongLine();

@@ -1,3 +1,4 @@
+// The sentences the simulated instrument answers: identity, settings, logbook rows and flight parts.
 #include "sim/SimInstrument.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The simulated instrument's update loader: header and chunks fetched, CRCs checked.
 #include "sim/SimInstrument.h"
 
 #include <QTimer>

@@ -1,3 +1,4 @@
+// The simulated instrument's flights: packed start times and generated IGC files.
 #include "sim/SimLogbook.h"
 
 #include <cstdio>

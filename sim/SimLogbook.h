@@ -1,5 +1,7 @@
 #pragma once
 
+// The simulated instrument's flights: packed start times and generated IGC files.
+
 #include <QByteArray>
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The simulated instrument's own sentence reading and writing, apart from the tool's framer.
 #include "sim/SimWire.h"
 
 #include <cstdio>

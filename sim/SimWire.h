@@ -1,5 +1,7 @@
 #pragma once
 
+// The simulated instrument's own sentence reading and writing, apart from the tool's framer.
+
 #include <cstddef>
 #include <cstdint>
 
