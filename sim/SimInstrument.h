@@ -226,6 +226,7 @@ private:
     // Firmware update.
     void EnterUpdate();
     void EndUpdate(bool bComplete, bool bNotify = true);
+    void AskForPiece(UpdateStage eStage, const char* pcBody);
     void RequestHeader();
     void RequestChunk();
     void UpdateByte(uint8_t byChar);

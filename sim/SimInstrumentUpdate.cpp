@@ -74,16 +74,21 @@ void SimInstrument::WithdrawUnread() {
         tcflush(iSlaveFd, TCIFLUSH);
 }
 
-void SimInstrument::RequestHeader() {
+// The loader asks for the next piece while it has tries left; the timer asks again if none comes.
+void SimInstrument::AskForPiece(UpdateStage eStage, const char* pcBody) {
     if (++iUpdateTries > kMaxTries) {
         EndUpdate(false);
         return;
     }
     WithdrawUnread();
     baUpdateIn.clear();
-    eUpdateStage = UpdateHeader;
-    SendLoaderSentence("VNREQ,200");
+    eUpdateStage = eStage;
+    SendLoaderSentence(pcBody);
     pUpdateTimer->start(kRetryMs);
+}
+
+void SimInstrument::RequestHeader() {
+    AskForPiece(UpdateHeader, "VNREQ,200");
 }
 
 void SimInstrument::RequestChunk() {
@@ -92,17 +97,9 @@ void SimInstrument::RequestChunk() {
         Unplug();
         return;
     }
-    if (++iUpdateTries > kMaxTries) {
-        EndUpdate(false);
-        return;
-    }
-    WithdrawUnread();
-    baUpdateIn.clear();
-    eUpdateStage = UpdateChunk;
     char acBody[32];
     snprintf(acBody, sizeof(acBody), "VNREQ,201,%d", iUpdateChunk);
-    SendLoaderSentence(acBody);
-    pUpdateTimer->start(kRetryMs);
+    AskForPiece(UpdateChunk, acBody);
 }
 
 void SimInstrument::UpdateByte(uint8_t byChar) {
