@@ -184,7 +184,7 @@ private:
     int16_t iOpenTicks = -1;
     bool bUpdating = false;
     uint32_t uiChunkId = 0;
-    // Stamped at each loader request, as the instrument's design has it; nothing reads it, as the update's
+    // Stamped at each loader request and moved on as an update ends; nothing reads it, as the update's
     // watchdog times the loader on its monotonic updateReqClock instead.
     uint32_t uiLastReqMs = 0;
     int16_t iLogbookRow = -1;
