@@ -6,9 +6,11 @@
 // work a MB costs, which the other programs of a shared machine inflate less than the clock's time.
 #include "bench/BenchTable.h"
 #include "bench/SentenceStream.h"
-#include "bench/WindowBench.h"
+#include "testsupport/WindowRig.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QTextDocument>
 #include <QTextEdit>
 
@@ -27,6 +29,18 @@ constexpr int kMegabytes = 50;
 constexpr double kGoalSlowdown = 1.2;
 constexpr double kGoalGrowthMb = 30.0;
 constexpr int kReadLimitMs = 10000;
+
+// Resident memory in kilobytes, -1 when it cannot be read.
+long ResidentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& baLine : status.readAll().split('\n')) {
+        if (baLine.startsWith("VmRSS:"))
+            return baLine.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
 
 // What a pilot's line carries besides the instrument's answers: receivers, FLARM and the other
 // instruments, in the shares of a flight. The instrument's own sentences are left out, as they would
@@ -78,20 +92,20 @@ void PrintRows(const double* afMs, long iBeforeKb, long iAfterKb) {
 } // namespace
 
 int main(int argc, char** argv) {
-    bench::UseOffscreen();
+    testsupport::UseOffscreen();
     QApplication app(argc, argv);
-    bench::WindowBench rig;
+    testsupport::WindowRig rig(true); // the instrument on a thread of its own
     // Identified, and the empty logbook listed: from then on the poll is silent.
     const auto bListed = [&rig] {
         bool bAsked = false;
         rig.InSim([&] { bAsked = rig.sim.RequestCount("VNREQ,40,0") > 0; });
         return bAsked;
     };
-    if (!rig.Connect() || !rig.WaitFor(bListed, 10000)) {
+    if (!rig.MakeWindow(true) || !rig.Connect() || !rig.Until(bListed)) {
         fprintf(stderr, "bench_panes: the window did not identify the instrument\n");
         return 1;
     }
-    rig.WaitFor([] { return false; }, 1500);
+    rig.RunFor(1500);
     if (!rig.Find<QCheckBox>("enableOutputCheck")->isChecked())
         return 1;
 
@@ -105,7 +119,7 @@ int main(int argc, char** argv) {
                          iReads += iAdded > 0;
                      });
     const std::string sTraffic = DayTraffic();
-    const long iBeforeKb = bench::ResidentKb();
+    const long iBeforeKb = ResidentKb();
 
     double afMs[kMegabytes] = {};
     qint64 iSent = 0;
@@ -122,7 +136,7 @@ int main(int argc, char** argv) {
             rig.InSim([&] { rig.sim.SendTraffic(baRead); });
             iSent += kReadSize;
             iExpected += kReadSize - baRead.count("\r\n");
-            if (!rig.WaitFor([&] { return iShown >= iExpected; }, kReadLimitMs)) {
+            if (!rig.Until([&] { return iShown >= iExpected; }, kReadLimitMs)) {
                 fprintf(stderr, "bench_panes: the window stopped reading after %lld bytes\n",
                         static_cast<long long>(iShown));
                 return 1;
@@ -131,9 +145,9 @@ int main(int argc, char** argv) {
         afMs[iMb] = (std::clock() - startClock) * 1000.0 / CLOCKS_PER_SEC;
         fprintf(stderr,
                 "bench_panes: MB %d in %.0f ms of processor time, %.0f ms on the clock, resident %ld kB\n",
-                iMb + 1, afMs[iMb], (rig.NowNs() - iStartNs) / 1e6, bench::ResidentKb());
+                iMb + 1, afMs[iMb], (rig.NowNs() - iStartNs) / 1e6, ResidentKb());
     }
-    const long iAfterKb = bench::ResidentKb();
+    const long iAfterKb = ResidentKb();
     fprintf(stderr, "bench_panes: %lld bytes in %d reads\n", static_cast<long long>(iSent), iReads);
     PrintRows(afMs, iBeforeKb, iAfterKb);
     return 0;

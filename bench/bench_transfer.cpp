@@ -3,11 +3,12 @@
 // same bytes. The exchange is strictly request and answer, so that least time is every byte of both
 // directions at ten bits a byte.
 #include "bench/BenchTable.h"
-#include "bench/WindowBench.h"
+#include "testsupport/WindowRig.h"
 
+#include <QApplication>
 #include <QCheckBox>
-#include <QFileDialog>
-#include <QLineEdit>
+#include <QComboBox>
+#include <QDir>
 
 #include <atomic>
 #include <cstdio>
@@ -51,26 +52,10 @@ void PrintTransferRow(const char* pszMeasure, double fSeconds, double fFromClick
     bench::PrintRow(pszMeasure, szFigure, szBaseline, szRatio, szGoal);
 }
 
-// The file dialog that the next click opens is answered with sPath, typed as a user would.
-void AnswerFileDialog(const QString& sPath) {
-    QTimer* pTimer = new QTimer;
-    pTimer->setInterval(20);
-    QObject::connect(pTimer, &QTimer::timeout, [pTimer, sPath] {
-        QFileDialog* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (pDialog == nullptr)
-            return;
-        pTimer->stop();
-        pTimer->deleteLater();
-        pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(sPath);
-        QMetaObject::invokeMethod(pDialog, "accept");
-    });
-    pTimer->start();
-}
-
 // Timed from the moment the instrument has read the request for part 0, which the window sends once
 // the line has fallen quiet, to the file written: every part, and every request after the first.
-bool DownloadFlight(bench::WindowBench& rig) {
-    if (!rig.WaitFor([&rig] { return rig.Find<QComboBox>("flightCombo")->count() == 1; }, 10000)) {
+bool DownloadFlight(testsupport::WindowRig& rig) {
+    if (!rig.Until([&rig] { return rig.Find<QComboBox>("flightCombo")->count() == 1; })) {
         fprintf(stderr, "bench_transfer: the logbook was not listed\n");
         return false;
     }
@@ -87,7 +72,7 @@ bool DownloadFlight(bench::WindowBench& rig) {
     const QString sDone = QStringLiteral("Flight download finished!");
     const qint64 iClickNs = rig.NowNs();
     rig.Click("downloadButton");
-    if (!rig.WaitFor([&] { return rig.LoggedAtNs(sDone) >= 0; }, kTransferLimitMs)) {
+    if (!rig.Until([&] { return rig.LoggedAtNs(sDone) >= 0; }, kTransferLimitMs)) {
         fprintf(stderr, "bench_transfer: the download did not finish\n");
         return false;
     }
@@ -112,7 +97,7 @@ bool DownloadFlight(bench::WindowBench& rig) {
 
 // Timed from the window's answer to the loader's first request, the header, to the last chunk in at
 // the instrument: the header, every chunk request, chunk and CRC.
-bool SendUpdate(bench::WindowBench& rig) {
+bool SendUpdate(testsupport::WindowRig& rig) {
     QByteArray baFile = SimInstrument::MakeUpdateHeader(kImageSize);
     uint32_t uiSeed = 7;
     while (baFile.size() < kHeaderSize + static_cast<qsizetype>(kImageSize)) {
@@ -123,8 +108,7 @@ bool SendUpdate(bench::WindowBench& rig) {
     if (!file.open(QIODevice::WriteOnly) || file.write(baFile) != baFile.size())
         return false;
     file.close();
-    AnswerFileDialog(QFileInfo(file).absoluteFilePath());
-    rig.Click("selectFileButton");
+    rig.ChooseFile(QFileInfo(file).absoluteFilePath());
 
     // Set on the instrument's thread as the last chunk is taken.
     std::atomic<bool> bFinished{false};
@@ -134,11 +118,10 @@ bool SendUpdate(bench::WindowBench& rig) {
         iEndNs = rig.NowNs();
         bComplete = bWhole;
         bFinished = true;
-        bench::WindowBench::Wake();
     });
     const qint64 iClickNs = rig.NowNs();
     rig.Click("updateButton");
-    const bool bArrived = rig.WaitFor([&] { return bFinished.load(); }, kTransferLimitMs);
+    const bool bArrived = rig.Until([&] { return bFinished.load(); }, kTransferLimitMs);
     QByteArray baImage;
     int iCrcErrors = 0;
     rig.InSim([&] {
@@ -171,9 +154,11 @@ bool SendUpdate(bench::WindowBench& rig) {
 } // namespace
 
 int main(int argc, char** argv) {
-    bench::UseOffscreen();
+    testsupport::UseOffscreen();
     QApplication app(argc, argv);
-    bench::WindowBench rig;
+    // The instrument on a thread of its own: what the window does after a request has gone out, such as
+    // painting, does not hold up the answer.
+    testsupport::WindowRig rig(true);
     bool bPaced = false;
     rig.InSim([&] {
         rig.sim.AddFlight(kFlightSize);
@@ -183,7 +168,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "bench_transfer: the line cannot be paced\n");
         return 1;
     }
-    if (!rig.Connect()) {
+    if (!rig.MakeWindow(true) || !rig.Connect()) {
         fprintf(stderr, "bench_transfer: the window did not identify the instrument\n");
         return 1;
     }

@@ -1,18 +1,14 @@
-#include "app/MainWindow.h"
-#include "sim/SimInstrument.h"
+#include "testsupport/WindowRig.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImageWriter>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QPixmap>
-#include <QPushButton>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -61,21 +57,11 @@ bool ParseShot(const char* pszName, Shot* peShot) {
 }
 
 // Runs the event loop until bReady holds, then iSettleMs longer; false when the deadline passes first.
-bool WaitFor(const std::function<bool()>& bReady, int iSettleMs) {
-    QEventLoop loop;
-    QElapsedTimer clock;
-    clock.start();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&]() {
-        if (bReady()) {
-            poll.stop();
-            QTimer::singleShot(iSettleMs, &loop, [&loop]() { loop.exit(0); });
-        } else if (clock.elapsed() > kDeadlineMs) {
-            loop.exit(1);
-        }
-    });
-    poll.start(50);
-    return loop.exec() == 0;
+bool WaitFor(testsupport::WindowRig& rig, const std::function<bool()>& bReady, int iSettleMs) {
+    if (!rig.Until(bReady, kDeadlineMs))
+        return false;
+    rig.RunFor(iSettleMs);
+    return true;
 }
 
 // The left column, where the pilot works; the debug panes stay out of the close-up pictures.
@@ -114,9 +100,11 @@ int main(int argc, char* argv[]) {
         fprintf(stderr, "usage: %s [connected|logbook|download] OUTPUT.png\n", argv[0]);
         return 2;
     }
-    const char* pszOutput = argv[argc - 1];
+    // Absolute: the rig works in a directory of its own.
+    const QString sOutput = QFileInfo(QString::fromLocal8Bit(argv[argc - 1])).absoluteFilePath();
 
-    SimInstrument instrument;
+    testsupport::WindowRig rig;
+    SimInstrument& instrument = rig.sim;
     instrument.SetSettings(SimSettings{75, 20, 60, 3, 424242, 4});
     for (const Flight& flight : kFlights)
         instrument.AddFlight(flight.uiSize,
@@ -124,21 +112,22 @@ int main(int argc, char* argv[]) {
                              flight.uiDailyNr);
     // Half the part, then nothing, for longer than the picture takes.
     instrument.SetPartFault(SimInstrument::PartFault::Stall, kStallPart, 100);
+    // The port list shows the pseudo-terminal's own name, as in the demo.
+    instrument.SetLinkPath(QString());
     if (!instrument.Open()) {
         fprintf(stderr, "cannot open a pseudo-terminal\n");
         return 1;
     }
     qputenv("VORNIK_EXTRA_PORTS", instrument.DevicePath().toLocal8Bit());
-
-    MainWindow window;
-    window.show();
-    QComboBox* pPorts = window.findChild<QComboBox*>(QStringLiteral("portCombo"));
-    pPorts->setCurrentIndex(pPorts->findText(instrument.DevicePath()));
-    window.findChild<QPushButton*>(QStringLiteral("connectButton"))->click();
+    if (!rig.MakeWindow(true))
+        return 1;
+    MainWindow& window = *rig.pWindow;
+    rig.Click("connectButton");
 
     const QGroupBox* pSettings = window.findChild<QGroupBox*>(QStringLiteral("settingsGroup"));
     QComboBox* pFlights = window.findChild<QComboBox*>(QStringLiteral("flightCombo"));
-    if (!WaitFor([&]() { return pSettings->isVisible() && pFlights->count() == kFlightCount; }, 300)) {
+    if (!WaitFor(
+            rig, [&]() { return pSettings->isVisible() && pFlights->count() == kFlightCount; }, 300)) {
         fprintf(stderr, "the simulated instrument did not connect\n");
         return 1;
     }
@@ -150,20 +139,21 @@ int main(int argc, char* argv[]) {
         pixmap = GrabWithList(window, pFlights);
     } else {
         pFlights->setCurrentIndex(kDownloadRow);
-        window.findChild<QPushButton*>(QStringLiteral("downloadButton"))->click();
+        rig.Click("downloadButton");
         const QByteArray baStalled =
             QByteArray("VNREQ,50,") + QByteArray::number(kDownloadRow) + ',' + QByteArray::number(kStallPart);
         // Well inside the three seconds after which the tool asks for the part again.
-        if (!WaitFor([&]() { return instrument.RequestCount(baStalled) > 0; }, 500)) {
+        if (!WaitFor(
+                rig, [&]() { return instrument.RequestCount(baStalled) > 0; }, 500)) {
             fprintf(stderr, "the download did not reach part %d\n", kStallPart);
             return 1;
         }
         pixmap = window.grab(WorkingColumn(window));
     }
-    QImageWriter writer(QString::fromLocal8Bit(pszOutput), "png");
+    QImageWriter writer(sOutput, "png");
     writer.setQuality(0); // the smallest file; PNG loses nothing either way
     if (!writer.write(pixmap.toImage())) {
-        fprintf(stderr, "cannot write %s\n", pszOutput);
+        fprintf(stderr, "cannot write %s\n", qPrintable(sOutput));
         return 1;
     }
     return 0;

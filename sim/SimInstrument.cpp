@@ -13,6 +13,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 // After a failed read the line is looked at again this much later, so that a hung-up pseudo-terminal
@@ -48,6 +50,26 @@ SimInstrument::SimInstrument(QObject* pParent) : QObject(pParent) {
 SimInstrument::~SimInstrument() {
     ShutLine(false);
     SetLineBaud(0);
+}
+
+QString SimInstrument::LineSettings() const {
+    termios tio;
+    if (iSlaveFd < 0 || tcgetattr(iSlaveFd, &tio) != 0)
+        return QString();
+    const std::pair<speed_t, int> aSpeeds[] = {{B9600, 9600},   {B19200, 19200},   {B38400, 38400},
+                                               {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    int iBaud = -1;
+    for (const auto& [uiCode, iRate] : aSpeeds) {
+        if (cfgetospeed(&tio) == uiCode && cfgetispeed(&tio) == uiCode)
+            iBaud = iRate;
+    }
+    const int iDataBits = 5 + static_cast<int>((tio.c_cflag & CSIZE) / CS6); // CS5 to CS8 count up
+    const char cParity = !(tio.c_cflag & PARENB) ? 'N' : (tio.c_cflag & PARODD) ? 'O' : 'E';
+    const char* pszFlow = (tio.c_cflag & CRTSCTS)          ? "hardware"
+                          : (tio.c_iflag & (IXON | IXOFF)) ? "software"
+                                                           : "no";
+    return QString::asprintf("%d %d%c%d, %s flow control", iBaud, iDataBits, cParity,
+                             (tio.c_cflag & CSTOPB) ? 2 : 1, pszFlow);
 }
 
 bool SimInstrument::Open() {

@@ -65,6 +65,10 @@ public:
     bool IsPlugged() const { return iMasterFd >= 0; }
     QString DevicePath() const { return sLinkPath.isEmpty() ? sSlavePath : sLinkPath; }
     QString SlavePath() const { return sSlavePath; }
+    // The terminal's settings as the tool left them, as "115200 8N1, no flow control": a real cable
+    // garbles every byte at another speed or framing, while a pseudo-terminal passes them on regardless.
+    // Empty while unplugged.
+    QString LineSettings() const;
     // The line's pace: above 0, every byte takes ten bit times on the wire (start bit, eight data bits,
     // stop bit) in both directions, as through a cable at this baud rate; 0, the default, passes bytes on
     // at once.

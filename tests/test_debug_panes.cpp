@@ -2,11 +2,12 @@
 // every read it holds at least its last 5000 lines (the one still being written, here the empty one
 // behind the last line end, included), whole and in order, and no more than a cut's worth beyond them;
 // it keeps no undo history, and it still shows the newest line.
-#include "SimWindowRig.h"
+#include "testsupport/WindowRig.h"
 
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QtTest>
 
 namespace {
 
@@ -28,13 +29,13 @@ class TestDebugPanes : public QObject {
 private slots:
     void keepsTheLastLines_data() {
         QTest::addColumn<int>("iLines");
-        QTest::newRow("below the bound") << 3000;
-        QTest::newRow("past the first cut") << 6500;
-        QTest::newRow("many cuts") << 14000;
+        // Below the bound, past the first cut, many cuts.
+        for (const int iLines : {3000, 6500, 14000})
+            QTest::addRow("%d lines", iLines) << iLines;
     }
     void keepsTheLastLines() {
         QFETCH(int, iLines);
-        SimWindowRig rig;
+        testsupport::WindowRig rig;
         QVERIFY(rig.MakeWindow());
         QVERIFY(rig.Connect());
         // The poll falls silent once the settings and the empty logbook are in.

@@ -1,10 +1,18 @@
 // The logbook listing and the flight download, clicked through a real window against the simulated
 // instrument. Every flight starts on 17 May 2024 at 13:45:10 plus a minute per row; the instrument's
 // serial is 12345, so the first flight's file is 2024-05-17-VNK-9IX-01.igc.
-#include "SimWindowRig.h"
+#include "testsupport/WindowRig.h"
 
+#include <QComboBox>
+#include <QDir>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTextEdit>
+#include <QtTest>
+
+using testsupport::ReadFile;
+using testsupport::WindowRig;
 
 namespace {
 
@@ -27,12 +35,12 @@ Q_DECLARE_METATYPE(LineFaults)
 class TestLogbookDownload : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<SimWindowRig> pRig;
+    std::unique_ptr<WindowRig> pRig;
 
     SimInstrument& Sim() { return pRig->sim; }
     // Fills the logbook, connects, and waits until the first row was asked for and iRows rows are listed
     // (any number when iRows is negative).
-    bool Listed(int iFlights, uint32_t uiSize, int iRows = 1, int iMs = 5000) {
+    bool Listed(int iFlights, uint32_t uiSize, int iRows = 1, int iMs = WindowRig::kWaitMs) {
         for (int i = 0; i < iFlights; i++)
             Sim().AddFlight(uiSize, sim::PackLogbookTime(2024, 5, 17, 49510 + 60 * i),
                             static_cast<uint16_t>(i + 1));
@@ -46,7 +54,7 @@ class TestLogbookDownload : public QObject {
     }
     QComboBox* Flights() const { return pRig->Find<QComboBox>("flightCombo"); }
     QProgressBar* Progress() const { return pRig->Find<QProgressBar>("downloadProgress"); }
-    bool DownloadEnded(int iMs = 5000) {
+    bool DownloadEnded(int iMs = WindowRig::kWaitMs) {
         return pRig->Until(
             [this] {
                 return pRig->Logged("Flight download finished!") ||
@@ -59,7 +67,7 @@ class TestLogbookDownload : public QObject {
 
 private slots:
     void init() {
-        pRig = std::make_unique<SimWindowRig>();
+        pRig = std::make_unique<WindowRig>();
         Sim().SetIdentity({"Tovak_2", "A7", 12345});
     }
     void cleanup() { pRig.reset(); }
@@ -67,9 +75,8 @@ private slots:
     // Every row is asked for once, nothing beyond the last listed row.
     void listing_data() {
         QTest::addColumn<int>("flights");
-        QTest::newRow("empty logbook") << 0;
-        QTest::newRow("3 flights") << 3;
-        QTest::newRow("70 flights, 50 listed") << 70;
+        for (const int iFlights : {0, 3, 70}) // 70: only 50 listed
+            QTest::addRow("%d flights", iFlights) << iFlights;
     }
     void listing() {
         QFETCH(int, flights);
@@ -108,7 +115,6 @@ private slots:
         QTest::newRow("128 bytes") << 128u << clean << -1 << QList<int>{0, 0} << QList<int>{0, 100, 0};
         QTest::newRow("empty flight") << 0u << clean << -1 << QList<int>{0, 0} << QList<int>{0};
         QTest::newRow("40 KB, multiple of 128") << 40960u << clean << -1 << QList<int>{0, 0} << QList<int>{};
-        QTest::newRow("30 KB") << 30729u << clean << -1 << QList<int>{0, 0} << QList<int>{};
         QTest::newRow("stall") << 1000u
                                << LineFaults([](SimInstrument& sim) { sim.SetPartFault(Fault::Stall, 2); })
                                << -1 << QList<int>{0, 1} << QList<int>{0, 12, 25, 38, 51, 64, 76, 89, 0};
@@ -131,7 +137,7 @@ private slots:
         QFETCH(QList<int>, tries);
         QFETCH(QList<int>, progress);
         const bool bGivenUp = tries[1] > 3;
-        QVERIFY(!SimWindowRig::WriteFile(kFileName, QByteArray(100000, 'x')).isEmpty());
+        QVERIFY(!testsupport::WriteFile(kFileName, QByteArray(100000, 'x')).isEmpty());
         faults(Sim());
         QVERIFY(Listed(1, size));
         QSignalSpy spy(Progress(), &QProgressBar::valueChanged);
@@ -141,7 +147,7 @@ private slots:
             pRig->Click("downloadButton");
         }
         QVERIFY(DownloadEnded(10000));
-        QCOMPARE(SimWindowRig::ReadFile(kFileName), bGivenUp ? QByteArray(100000, 'x') : Flight());
+        QCOMPARE(ReadFile(kFileName), bGivenUp ? QByteArray(100000, 'x') : Flight());
         QCOMPARE(pRig->Logged("Flight download finished!"), !bGivenUp);
         QCOMPARE(pRig->Logged("Flight download given up, part 2 did not arrive"), bGivenUp);
         QCOMPARE(pRig->Count(QStringLiteral("Flight part ")), qMin(tries[0], 3) + qMin(tries[1], 3));
@@ -172,7 +178,6 @@ private slots:
         const int iRequests = Sim().ReceivedSentences().size();
         pRig->Click("downloadButton");
         QVERIFY(pRig->Logged("No flight listed to download"));
-        pRig->RunFor(300);
         QVERIFY(Flights()->count() == 0 && Sim().ReceivedSentences().size() == iRequests);
     }
 
@@ -196,7 +201,7 @@ private slots:
         QVERIFY(DownloadEnded(120000));
         QVERIFY(pRig->Until([this] { return Sim().LateAnswersDue() == 0; }, 20000));
         QVERIFY(pRig->Logged("Flight download finished!"));
-        QCOMPARE(SimWindowRig::ReadFile(kFileName), Flight());
+        QCOMPARE(ReadFile(kFileName), Flight());
     }
 
     // The link goes while part 2 is awaited; nothing is written, and after reconnecting the same flight
@@ -217,16 +222,16 @@ private slots:
             Sim().Unplug();
         else
             pRig->Click("connectButton");
-        QVERIFY(pRig->Until([this] { return Progress()->value() == 0; }, 1500));
+        // Untick: the part's time-out, checked on the tick, must not be what ends the download.
+        QVERIFY(pRig->Until([this] { return Progress()->value() == 0; }, WindowRig::kWaitMs, false));
         QCOMPARE(pRig->Find<QPushButton>("connectButton")->text(), QStringLiteral("Connect"));
-        pRig->RunFor(300);
         QVERIFY(!QFile::exists(kFileName));
 
         QVERIFY(Sim().Replug() && pRig->Connect());
         QVERIFY(pRig->Until([this] { return Flights()->count() == 1; }));
         pRig->Click("downloadButton");
         QVERIFY(DownloadEnded());
-        QCOMPARE(SimWindowRig::ReadFile(kFileName), Flight());
+        QCOMPARE(ReadFile(kFileName), Flight());
     }
 
     // A directory stands where the file should go: nothing is written beside it, and a second try, once it
@@ -242,7 +247,7 @@ private slots:
         QVERIFY(QDir().rmdir(kFileName));
         pRig->Click("downloadButton");
         QVERIFY(pRig->Until([this] { return pRig->Logged("Flight download finished!"); }));
-        QCOMPARE(SimWindowRig::ReadFile(kFileName), Flight());
+        QCOMPARE(ReadFile(kFileName), Flight());
     }
 
     // However late or often the instrument answers, every flight is listed once, in the logbook's order:
@@ -269,9 +274,9 @@ private slots:
         faults(Sim());
         QVERIFY(Listed(flights, 300, flights, 60000));
         QVERIFY(pRig->Until([this] { return Sim().LateAnswersDue() == 0; }, 20000));
-        const int iRequests = Sim().ReceivedSentences().size();
-        pRig->RunFor(3500);
-        QCOMPARE(Sim().ReceivedSentences().size(), iRequests);
+        const QList<QByteArray> aRequests = Sim().ReceivedSentences();
+        pRig->RunFor(3500); // longer than a row is waited for
+        QCOMPARE(pRig->ReadSoFar(), aRequests);
         QStringList asItems;
         for (int i = 0; i < Flights()->count(); i++)
             asItems << Flights()->itemText(i);
@@ -287,7 +292,9 @@ private slots:
         Sim().SetReplyDelayMs(400);
         QVERIFY(Listed(3, 300, -1));
         pRig->Click("emptyButton");
-        pRig->RunFor(800, false);
+        const QTextEdit* pReceived = pRig->Find<QTextEdit>("receivedText");
+        QVERIFY(pRig->Until([pReceived] { return pReceived->toPlainText().contains("$VNLOGBOOK,3,"); },
+                            WindowRig::kWaitMs, false));
         QCOMPARE(Flights()->count(), 0);
         QCOMPARE(Sim().RequestCount(RowRequest(1)), 0);
     }
@@ -304,7 +311,7 @@ private slots:
         QMetaObject::invokeMethod(pRig->pWindow.get(), "WriteSettings", Qt::DirectConnection);
         QVERIFY(pRig->Logged("Settings not saved during a flight download"));
         QVERIFY(DownloadEnded());
-        QCOMPARE(SimWindowRig::ReadFile(kFileName), Flight());
+        QCOMPARE(ReadFile(kFileName), Flight());
         QVERIFY(apSave[0]->isEnabled() && apSave[1]->isEnabled());
         QCOMPARE(Sim().RequestCount("VNREQ,1"), 1);
         QVERIFY(!Sim().ReceivedSentences().join('\n').contains("VNSET2"));
@@ -323,8 +330,9 @@ private slots:
             {QByteArray(static_cast<qsizetype>(size), 'B'), sim::PackLogbookTime(2024, 5, 17, 49510)});
         QVERIFY(Listed(0, 0));
         pRig->Click("downloadButton");
-        QCOMPARE(pRig->Until([this] { return Sim().RequestCount(PartRequest(0)) == 1; }, 1000), bStarts);
         QCOMPARE(pRig->Logged("Flight is too long to download"), !bStarts);
+        if (bStarts)
+            QVERIFY(pRig->Until([this] { return Sim().RequestCount(PartRequest(0)) == 1; }));
     }
 };
 

@@ -166,13 +166,12 @@ private slots:
     }
 
     // At a baud rate every byte takes ten bit times on the wire in both directions, never less, and a
-    // burst of other equipment's bytes keeps the pace on average. Unpaced, as every other test runs it, a
-    // burst that would take a second at 9600 baud is there at once.
+    // burst of other equipment's bytes keeps the pace. Unpaced, as most other tests run it, a burst that
+    // would take a second at 9600 baud is there at once.
     void linePace_data() {
         QTest::addColumn<int>("baud");
-        QTest::newRow("9600 baud") << 9600;
-        QTest::newRow("115200 baud") << 115200;
-        QTest::newRow("unpaced") << 0;
+        for (const int iBaud : {9600, 115200, 0}) // 0: unpaced
+            QTest::addRow("%d baud", iBaud) << iBaud;
     }
     void linePace() {
         QFETCH(int, baud);
@@ -197,9 +196,9 @@ private slots:
             QVERIFY2(arrival.second + 0.001 >= fStartMs + arrival.first * fByteMs,
                      qPrintable(
                          QString("%1 bytes after %2 ms").arg(arrival.first).arg(arrival.second - fStartMs)));
-        const double fTookMs = aArrivals.last().second - fStartMs;
-        QVERIFY(baud > 0 ? aArrivals.size() > 2 && fTookMs < (baBurst.size() + 2) * fByteMs + 150.0
-                         : fTookMs < 250.0);
+        // Paced, the burst trickles in over many reads; unpaced, it is there in one or two.
+        QVERIFY2(baud > 0 ? aArrivals.size() > 2 : aArrivals.size() <= 2,
+                 qPrintable(QString::number(aArrivals.size())));
     }
 
     // The test plays the tool through a whole update, its port closed while the loader starts and one
