@@ -2,8 +2,8 @@
 
 #include <QByteArrayList>
 
-#include <cstdarg>
 #include <cstdio>
+#include <type_traits>
 
 namespace facts {
 
@@ -48,17 +48,23 @@ uint32_t MsBetween(uint32_t uiFromMs, uint32_t uiToMs) {
 
 namespace {
 
-QByteArray Printed(const char* pszFormat, ...) {
-    char acText[512];
-    va_list args;
-    va_start(args, pszFormat);
-    const int iLength = vsnprintf(acText, sizeof acText, pszFormat, args);
-    va_end(args);
-    return QByteArray(acText, qMin(iLength, int(sizeof acText) - 1));
+// One value as a record text shows it: numbers as printf's "%g" and "%d" show them, fixed texts quoted.
+template <typename T> std::enable_if_t<std::is_integral_v<T>, QByteArray> Shown(T value) {
+    return QByteArray::number(value);
 }
 
-// A fixed text member in quotes as its reader sees it, or the mark of a missing terminator or padding.
-template <size_t N> QByteArray Quoted(const char (&szMember)[N]) {
+QByteArray Shown(double dValue) {
+    char acText[32];
+    snprintf(acText, sizeof acText, "%g", dValue);
+    return acText;
+}
+
+QByteArray Shown(const QByteArray& baText) {
+    return baText;
+}
+
+// As its reader sees it, or the mark of a missing terminator or padding.
+template <size_t N> QByteArray Shown(const char (&szMember)[N]) {
     const QByteArray baAll(szMember, N);
     const int iLength = baAll.indexOf('\0');
     if (iLength < 0)
@@ -68,13 +74,28 @@ template <size_t N> QByteArray Quoted(const char (&szMember)[N]) {
     return "'" + baAll.left(iLength) + "'";
 }
 
+template <typename T, size_t N> QByteArray Shown(const T (&aValues)[N]) {
+    QByteArrayList aTexts;
+    for (const T& value : aValues)
+        aTexts << Shown(value);
+    return aTexts.join(' ');
+}
+
+template <typename... T> QByteArray Values(const T&... values) {
+    return QByteArrayList{Shown(values)...}.join(' ');
+}
+
+QByteArray Hex(uint32_t uiValue) {
+    return QByteArray::number(uiValue, 16).toUpper();
+}
+
 double Deg(float fRadians) {
     return double(fRadians) / double(kfDegToRad);
 }
 
 QByteArray FixText(const FixData& f) {
-    return Printed("%g %g %g %u %u %g %g %g %g %u", f.fTime, Deg(f.fLatitude), Deg(f.fLongitude), f.uiQuality,
-                   f.uiSatellites, f.fHdop, f.fAltitude, f.fGeoidSeparation, f.fDgpsAge, f.uiDgpsStation);
+    return Values(f.fTime, Deg(f.fLatitude), Deg(f.fLongitude), f.uiQuality, f.uiSatellites, f.fHdop,
+                  f.fAltitude, f.fGeoidSeparation, f.fDgpsAge, f.uiDgpsStation);
 }
 
 // GPS | GLONASS | Galileo, each as "in view fill:" and its slots as number/elevation/azimuth/SNR, the
@@ -84,10 +105,10 @@ QByteArray SatellitesText(const ParserNMEA& p) {
     for (const SatelliteTable* pTable : {&p.gsvGps, &p.gsvGlonass, &p.gsvGalileo}) {
         QByteArrayList aSlots;
         for (const SatelliteInView& s : pTable->aSat)
-            aSlots << Printed("%u/%u/%u/%u", s.uiPrn, s.uiElevation, s.uiAzimuth, s.uiSnr);
+            aSlots << Values(s.uiPrn, s.uiElevation, s.uiAzimuth, s.uiSnr).replace(' ', '/');
         while (!aSlots.isEmpty() && aSlots.last() == "0/0/0/0")
             aSlots.removeLast();
-        aTables << Printed("%u %d:", pTable->uiInView, pTable->iFill) + (aSlots.isEmpty() ? "" : " ") +
+        aTables << Values(pTable->uiInView, pTable->iFill) + ":" + (aSlots.isEmpty() ? "" : " ") +
                        aSlots.join(' ');
     }
     return aTables.join(" | ");
@@ -96,44 +117,38 @@ QByteArray SatellitesText(const ParserNMEA& p) {
 // The command, the prefix flag and the one variant that the command names.
 QByteArray LxdtText(const LxdtData& lxdt) {
     const LxdtPayload& v = lxdt.payload;
-    const QByteArray baHead = Printed("%u %d |", lxdt.byCommand, lxdt.bLxPrefix);
+    const QByteArray baHead = Values(lxdt.byCommand, lxdt.bLxPrefix, QByteArray("|"));
     switch (lxdt.byCommand) {
     case LxdtData::GetTp:
     case LxdtData::GetZone:
     case LxdtData::GetNavigate:
-        return baHead + Printed(" %u", v.getIndex.byIndex);
+        return Values(baHead, v.getIndex.byIndex);
     case LxdtData::SetPilot:
-        return baHead + " " + Quoted(v.pilot.szPilot1) + " " + Quoted(v.pilot.szPilot2);
+        return Values(baHead, v.pilot.szPilot1, v.pilot.szPilot2);
     case LxdtData::SetGlider:
-        return baHead + " " + Quoted(v.glider.szGlider1) + " " + Quoted(v.glider.szGlider2) + " " +
-               Quoted(v.glider.szGlider3);
+        return Values(baHead, v.glider.szGlider1, v.glider.szGlider2, v.glider.szGlider3);
     case LxdtData::SetTskPar:
-        return baHead +
-               Printed(" %d %u %d", v.tskPar.bTskParFlag, v.tskPar.uiTskParValue, v.tskPar.iTskParTime);
+        return Values(baHead, v.tskPar.bTskParFlag, v.tskPar.uiTskParValue, v.tskPar.iTskParTime);
     case LxdtData::SetTp:
-        return baHead + Printed(" %u %u ", v.tp.uiTpField4, v.tp.uiTpIndex) + Quoted(v.tp.szTpName) +
-               Printed(" %g %g", v.tp.fLatitude, v.tp.fLongitude);
+        return Values(baHead, v.tp.uiTpField4, v.tp.uiTpIndex, v.tp.szTpName, v.tp.fLatitude,
+                      v.tp.fLongitude);
     case LxdtData::SetZone: {
         const LxdtZone& z = v.zone;
-        return baHead + Printed(" %u %u %d %d %g %g %g %g %g %g", z.uiZoneIndex, z.uiZoneField4, z.bZoneFlag5,
-                                z.bZoneFlag6, z.fZoneAngle7, z.fZoneAngle8, z.fZoneAngle9, z.fZoneValue10,
-                                z.fZoneValue11, z.fZoneValue12);
+        return Values(baHead, z.uiZoneIndex, z.uiZoneField4, z.bZoneFlag5, z.bZoneFlag6, z.fZoneAngle7,
+                      z.fZoneAngle8, z.fZoneAngle9, z.fZoneValue10, z.fZoneValue11, z.fZoneValue12);
     }
     case LxdtData::SetNavigate: {
         const LxdtNavigate& n = v.navigate;
-        return baHead + Printed(" %u ", n.uiNavIndex) + Quoted(n.szNavName) +
-               Printed(" %g %g %u %d %g %u", n.fLatitude, n.fLongitude, n.uiNavField7, n.bNavFlag8,
-                       n.fNavValue9, n.byNavField10);
+        return Values(baHead, n.uiNavIndex, n.szNavName, n.fLatitude, n.fLongitude, n.uiNavField7,
+                      n.bNavFlag8, n.fNavValue9, n.byNavField10);
     }
     case LxdtData::SetMcBal: {
         const LxdtMcBal& m = v.mcBal;
-        return baHead + Printed(" %u%u%u%u%u%u%u %g %u %u %u %u %u %u", m.abyPresent[0], m.abyPresent[1],
-                                m.abyPresent[2], m.abyPresent[3], m.abyPresent[4], m.abyPresent[5],
-                                m.abyPresent[6], m.fMacCready, m.uiBallast, m.byMcBal5, m.byMcBal6,
-                                m.byMcBal7, m.byMcBal8, m.uiMcBal9);
+        return Values(baHead, m.abyPresent, m.fMacCready, m.uiBallast, m.byMcBal5, m.byMcBal6, m.byMcBal7,
+                      m.byMcBal8, m.uiMcBal9);
     }
     case LxdtData::SetScVar:
-        return baHead + Printed(" %u", v.scVar.byScVar);
+        return Values(baHead, v.scVar.byScVar);
     default:
         return baHead;
     }
@@ -144,93 +159,76 @@ QByteArray LxdtText(const LxdtData& lxdt) {
 QByteArray RecordText(const ParserNMEA& p, SentenceCode uiCode) {
     switch (uiCode) {
     case CodeRmc:
-        return Printed("%g %u %g %g %g %g %u", p.rmc.fTime, p.rmc.bValid, Deg(p.rmc.fLatitude),
-                       Deg(p.rmc.fLongitude), p.rmc.fSpeed, Deg(p.rmc.fCourse), p.rmc.dtDate.uiDayNumber);
+        return Values(p.rmc.fTime, p.rmc.bValid, Deg(p.rmc.fLatitude), Deg(p.rmc.fLongitude), p.rmc.fSpeed,
+                      Deg(p.rmc.fCourse), p.rmc.dtDate.uiDayNumber);
     case CodeGga:
         return FixText(p.gga);
     case CodeGns:
         return FixText(p.gns);
-    case CodeGsa: {
-        const GsaData& g = p.gsa;
-        QByteArray baText = Printed("%c %u |", g.uiMode, g.uiFixType);
-        for (uint8_t bySatellite : g.abySatellite)
-            baText += " " + QByteArray::number(bySatellite);
-        return baText + Printed(" | %g %g %g", g.fPdop, g.fHdop, g.fVdop);
-    }
+    case CodeGsa:
+        return Values(QByteArray(1, char(p.gsa.uiMode)), p.gsa.uiFixType, QByteArray("|"), p.gsa.abySatellite,
+                      QByteArray("|"), p.gsa.fPdop, p.gsa.fHdop, p.gsa.fVdop);
     case CodeGsv:
         return SatellitesText(p);
     case CodePflau: {
         const FlarmStatus& s = p.flarmStatus;
-        return Printed("%u %u %u %u %u %u %d %d %u %X", s.byRx, s.byTx, s.byGps, s.byPower, s.byAlarmLevel,
-                       s.byAlarmType, s.iRelativeBearing, s.iRelativeVertical, s.uiRelativeDistance, s.uiId);
+        return Values(s.byRx, s.byTx, s.byGps, s.byPower, s.byAlarmLevel, s.byAlarmType, s.iRelativeBearing,
+                      s.iRelativeVertical, s.uiRelativeDistance, Hex(s.uiId));
     }
     case CodePflaa: {
         const FlarmTarget& t = p.flarmTarget;
-        return Printed("%u %u %u %d %d %d %u %X %g %g %g", t.byAlarmLevel, t.byIdType, t.byAircraftType,
-                       t.iRelativeNorth, t.iRelativeEast, t.iRelativeVertical, t.uiTrack, t.uiId, t.fTurnRate,
-                       t.fGroundSpeed, t.fClimbRate);
+        return Values(t.byAlarmLevel, t.byIdType, t.byAircraftType, t.iRelativeNorth, t.iRelativeEast,
+                      t.iRelativeVertical, t.uiTrack, Hex(t.uiId), t.fTurnRate, t.fGroundSpeed, t.fClimbRate);
     }
     case CodePflac: {
         const FlarmConfig& c = p.flarmConfig;
-        return Quoted(c.szObstDb1) + " " + Quoted(c.szObstDb2) + " " + Quoted(c.szSerial) + " " +
-               Quoted(c.szSwVersion) + " " + Quoted(c.szHwVersion) +
-               Printed(" %d %d %u ", c.iPrivacy, c.iFrequency, c.bAnswer) + Quoted(c.szRadioId) + " " +
-               Quoted(c.szObstExpiry);
+        return Values(c.szObstDb1, c.szObstDb2, c.szSerial, c.szSwVersion, c.szHwVersion, c.iPrivacy,
+                      c.iFrequency, c.bAnswer, c.szRadioId, c.szObstExpiry);
     }
-    case CodePflae: {
-        const FlarmError& e = p.flarmError;
-        return Printed("%d %u ", e.iSeverity, e.uiErrorCode) + Quoted(e.szMessage) +
-               Printed(" %u", e.bErrorHandled);
-    }
+    case CodePflae:
+        return Values(p.flarmError.iSeverity, p.flarmError.uiErrorCode, p.flarmError.szMessage,
+                      p.flarmError.bErrorHandled);
     case CodePflal:
-        return Quoted(p.szPflalText);
+        return Values(p.szPflalText);
     case CodePflaq:
-        return Quoted(p.flarmProgress.szOperation) + " " + Quoted(p.flarmProgress.szInfo) +
-               Printed(" %u", p.flarmProgress.byProgress);
+        return Values(p.flarmProgress.szOperation, p.flarmProgress.szInfo, p.flarmProgress.byProgress);
     case CodeLxwp0:
-        return Printed("%g %g %g", p.lxwp0.fAirspeed, p.lxwp0.fAltitude, p.lxwp0.fVario);
+        return Values(p.lxwp0.fAirspeed, p.lxwp0.fAltitude, p.lxwp0.fVario);
     case CodeC302: {
         const C302Data& c = p.c302;
-        return Printed("%u %g %u %g %g %u %g %g %g %g %g %u %u", c.uiWindDirection, c.fWindSpeed, c.uiWindAge,
-                       c.fComponentWind, c.fAltitude, c.uiQnh, c.fTrueAirspeed, c.fVario, c.fAverager,
-                       c.fRelativeVario, c.fMacCready, c.uiBallast, c.uiBugs);
+        return Values(c.uiWindDirection, c.fWindSpeed, c.uiWindAge, c.fComponentWind, c.fAltitude, c.uiQnh,
+                      c.fTrueAirspeed, c.fVario, c.fAverager, c.fRelativeVario, c.fMacCready, c.uiBallast,
+                      c.uiBugs);
     }
     case CodePcaid:
-        return Printed("%d %g %u %u", p.pcaid.bLogged, p.pcaid.fBaroAltitude, p.pcaid.uiPcaidField6,
-                       p.pcaid.uiPcaidField7);
+        return Values(p.pcaid.bLogged, p.pcaid.fBaroAltitude, p.pcaid.uiPcaidField6, p.pcaid.uiPcaidField7);
     case CodePgrmz:
-        return Printed("%g", p.fPressureAltitude);
+        return Values(p.fPressureAltitude);
     case CodeLxgrb:
-        return Printed("%u", p.byLxgrbFlags);
+        return Values(p.byLxgrbFlags);
     case CodePflx0:
-        return Printed("%u %u %u %u", p.abyLxwpRate[0], p.abyLxwpRate[1], p.abyLxwpRate[2], p.abyLxwpRate[3]);
+        return Values(p.abyLxwpRate);
     case CodePflx2:
-        return Printed("%g %g %g %g", p.pflx2.fMacCready, p.pflx2.fBugs, p.pflx2.fBallast, p.pflx2.fVolume);
+        return Values(p.pflx2.fMacCready, p.pflx2.fBugs, p.pflx2.fBallast, p.pflx2.fVolume);
     case CodeRpyl:
-        return Printed("%g %g", p.rpyl.fRoll, p.rpyl.fPitch);
+        return Values(p.rpyl.fRoll, p.rpyl.fPitch);
     case CodeLxdt:
         return LxdtText(p.lxdt);
-    case CodeRequest: {
-        QByteArray baText = QByteArray::number(p.request.uiCode) + " |";
-        for (uint16_t uiArg : p.request.auiArg)
-            baText += " " + QByteArray::number(uiArg);
-        return baText;
-    }
+    case CodeRequest:
+        return Values(p.request.uiCode, QByteArray("|"), p.request.auiArg);
     case CodeInfo: {
         const DeviceInfo& i = p.info;
-        return Quoted(i.szModel) + " " + Quoted(i.szProduced) +
-               Printed(" %u %u %u %u %g %d", i.uiSerial, i.byFwMajor, i.byFwMinor, i.byFwBuild, i.fHwVersion,
-                       i.bValid);
+        return Values(i.szModel, i.szProduced, i.uiSerial, i.byFwMajor, i.byFwMinor, i.byFwBuild,
+                      i.fHwVersion, i.bValid);
     }
     case CodeSettings: {
         const DeviceSettings& s = p.settings;
-        return Printed("%d %g %u %d %u %u %d", s.iTELevel, s.fVarioFilter, s.byServoTrigger, s.iServoChannel,
-                       s.uiPairKey, s.byTelemetry, s.bValid);
+        return Values(s.iTELevel, s.fVarioFilter, s.byServoTrigger, s.iServoChannel, s.uiPairKey,
+                      s.byTelemetry, s.bValid);
     }
     case CodeLogbook: {
         const LogbookEntry& l = p.logbook;
-        return Printed("%u %u %u %u %u %u", l.uiFlightCount, l.uiAux2, l.uiDailyNr, l.uiPackedTime, l.uiAux5,
-                       l.uiFlightSize);
+        return Values(l.uiFlightCount, l.uiAux2, l.uiDailyNr, l.uiPackedTime, l.uiAux5, l.uiFlightSize);
     }
     default:
         return QByteArray();
