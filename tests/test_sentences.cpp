@@ -157,12 +157,13 @@ void TestSentences::Records_data() {
         QByteArray(baConfig).replace(" 3 33 1 ", " 3 68 1 "));
     Row("radio ID cut", kFlarm, "PFLAC,A,RADIOID,2,DDA85C12", "Flarm RadioID: DDA85C12\n",
         QByteArray(baConfig).replace("ID-999", "DDA85C"));
-    Row("unknown key", kFlarm, "PFLAC,R,ACFT,8", "", QByteArray(baConfig).replace(" 3 33 1 ", " 3 33 0 "));
+    // Before the unit answers, privacy and frequency read -1.
+    Row("unknown key", {}, "PFLAC,R,ACFT,8", "", "'' '' '' '' '' -1 -1 0 '' ''");
     const QByteArray ba40m(40, 'm');
     const QByteArray baEarlierError = "1 171 'An earlier error with a long message' 1";
     Row("new error code, message cut", kFlarm, "PFLAE,A,3,1F0042," + ba40m + "mmmmm",
         "PFLAE received\nErr: 66/0x1F0042, Sev: 3, Msg:" + ba40m + "\n", "3 66 '" + ba40m + "' 0");
-    Row("severity 0", kFlarm, "PFLAE,A,0,11,No error", "PFLAE received\n", baEarlierError);
+    Row("severity 0 stores no error", {}, "PFLAE,A,0,11,No error", "PFLAE received\n", "-1 65535 '' 1");
     // The unit repeats an active error: the same code within 30 s is not new.
     Row("same error at once", kFlarm, "PFLAE,A,3,AB,new", "PFLAE received\n", baEarlierError);
     Row("same error within 30 s", kFlarm + QByteArrayList{kErrorAge29s}, "PFLAE,A,3,AB,new",
