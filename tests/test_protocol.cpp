@@ -343,14 +343,14 @@ void TestProtocol::Texts_data() {
     Row("hh:mm:ss", 't', 3723, 3, "01:02:03");
     Row("duration past a day", 't', 90000, 1, "25:00");
     Row("largest duration", 't', 4294967295u, 2, "1193046:28:15");
-    // The serial's last three base-36 digits name the instrument.
     Row("IGC name", 'n', 12345, 1, "2024-05-17-VNK-9IX-01.igc");
     Row("IGC three-digit flight number", 'n', 35, 255, "2024-05-17-VNK-00Z-255.igc");
+    Row("IGC five-digit year", 'N', QDate(10000, 1, 1).toJulianDay(), 7, "10000-01-01-VNK-0RS-07.igc");
+    // The serial's last three base-36 digits name the instrument.
     Row("IGC serial digit carry", 'n', 36, 1, "2024-05-17-VNK-010-01.igc");
     Row("IGC largest serial of three digits", 'n', 46655, 1, "2024-05-17-VNK-ZZZ-01.igc");
     Row("IGC serial wraps", 'n', 46656, 1, "2024-05-17-VNK-000-01.igc");
     Row("IGC 32-bit serial", 'n', 4294967295u, 1, "2024-05-17-VNK-1Z3-01.igc");
-    Row("IGC five-digit year", 'N', QDate(10000, 1, 1).toJulianDay(), 7, "10000-01-01-VNK-0RS-07.igc");
 }
 
 void TestProtocol::Texts() {

@@ -83,8 +83,8 @@ void TestSentences::Records_data() {
     Row("request without arguments", kDevice, "VNREQ", "", "0 | 1 2 3 4 5 6 7 8 9 10");
     Row("arguments beyond ten dropped", kDevice, "VNREQ,50,11,12,13,14,15,16,17,18,19,20,21,22,23", "",
         "50 | 11 12 13 14 15 16 17 18 19 20");
-    Row("logbook row, count in 16 bits", {}, "VNLOGBOOK,70000,2,1,1954763110,77,300", "",
-        "4464 2 1 1954763110 77 300");
+    Row("logbook row, count in 16 bits", {}, "VNLOGBOOK,70000,2,1,1954763110,77777,300", "",
+        "4464 2 1 1954763110 77777 300");
     Row("logbook count only", {"VNLOGBOOK,70000,2,1,1954763110,77,300"}, "VNLOGBOOK,3", "", "3 0 0 0 0 0");
 
     Row("RMC fix", kFix, "GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W", "",
@@ -122,7 +122,8 @@ void TestSentences::Records_data() {
         Gsv("GPGSV", 9, 2, 36, 1, 4), "",
         "36 32767: " + Sky(1, 4) + " " + Sky(1, 4) + " " + Sky(1, 4) + " | 0 0: | 0 0:");
     Row("no satellites clears the table", aTwelve, "GPGSV,1,1,00", "", baNoSky);
-    Row("GLONASS", {}, Gsv("GLGSV", 1, 1, 3, 65, 3), "", "0 0: | 3 3: " + Sky(65, 3) + " | 0 0:");
+    Row("GLONASS, one message clears the rest", {Gsv("GLGSV", 1, 1, 4, 61, 4)}, Gsv("GLGSV", 1, 1, 3, 65, 3),
+        "", "0 0: | 3 3: " + Sky(65, 3) + " | 0 0:");
     Row("Galileo, 24 fields", {}, Gsv("GAGSV", 1, 1, 5, 7, 5), "", "0 0: | 0 0: | 5 5: " + Sky(7, 5));
     Row("message beyond the total", {}, Gsv("GPGSV", 3, 4, 11, 1, 4), "Invalid GSV message: iMsg = 4.\n",
         baNoSky);
@@ -136,27 +137,25 @@ void TestSentences::Records_data() {
         "0 2 1 -1234 1234 220 180 DDA85C -4.5 30 -1.4");
     Row("PFLAA without relative east", kFlarm, "PFLAA,1,-500,,100,1,4B1234,,,,,8", "",
         "1 1 20 -500 0 100 0 4B1234 0 0 0");
-    const QByteArray baConfig =
-        "'OBSTACLES-01234567' 'DB-0123456' 'SER-999999' 'SW-999' 'HW-999' 3 33 1 'ID-999' "
-        "'EXPIRES-99'";
+    // The configuration that kFlarm leaves, with one text replaced.
+    const auto Config = [](const char* pszOld, const char* pszNew) {
+        return QByteArray("'OBSTACLES-01234567' 'DB-0123456' 'SER-999999' 'SW-999' 'HW-999' 3 33 1 'ID-999' "
+                          "'EXPIRES-99'")
+            .replace(pszOld, pszNew);
+    };
     Row("hardware version cut", kFlarm, "PFLAC,A,HWVER,HW-1.23", "Flarm HW: HW-1.23\n",
-        QByteArray(baConfig).replace("HW-999", "HW-1.2"));
-    Row("software version cut", kFlarm, "PFLAC,A,SWVER,7.20beta", "",
-        QByteArray(baConfig).replace("SW-999", "7.20be"));
+        Config("HW-999", "HW-1.2"));
+    Row("software version cut", kFlarm, "PFLAC,A,SWVER,7.20beta", "", Config("SW-999", "7.20be"));
     Row("serial cut, longer key word", kFlarm, "PFLAC,A,SERIAL,1234567890123", "",
-        QByteArray(baConfig).replace("SER-999999", "1234567890"));
+        Config("SER-999999", "1234567890"));
     Row("obstacle database", kFlarm, "PFLAC,A,OBSTDB,0,1,Switzerland-Alps-2024,2024-12", "",
-        QByteArray(baConfig)
-            .replace("OBSTACLES-01234567", "Switzerland-Alps-2")
-            .replace("DB-0123456", "2024-12"));
-    Row("obstacle expiry", kFlarm, "PFLAC,A,OBSTEXP,2025-12-31", "",
-        QByteArray(baConfig).replace("EXPIRES-99", "2025-12-31"));
+        Config("OBSTACLES-01234567", "Switzerland-Alps-2").replace("DB-0123456", "2024-12"));
+    Row("obstacle expiry", kFlarm, "PFLAC,A,OBSTEXP,2025-12-31", "", Config("EXPIRES-99", "2025-12-31"));
     Row("privacy set request", kFlarm, "PFLAC,S,PRIV,1", "Flarm privacy: 1\n",
-        QByteArray(baConfig).replace(" 3 33 1 ", " 1 33 0 "));
-    Row("frequency", kFlarm, "PFLAC,A,FREQ,868", "Flarm frequency: 68\n",
-        QByteArray(baConfig).replace(" 3 33 1 ", " 3 68 1 "));
+        Config(" 3 33 1 ", " 1 33 0 "));
+    Row("frequency", kFlarm, "PFLAC,A,FREQ,868", "Flarm frequency: 68\n", Config(" 3 33 1 ", " 3 68 1 "));
     Row("radio ID cut", kFlarm, "PFLAC,A,RADIOID,2,DDA85C12", "Flarm RadioID: DDA85C12\n",
-        QByteArray(baConfig).replace("ID-999", "DDA85C"));
+        Config("ID-999", "DDA85C"));
     // Before the unit answers, privacy and frequency read -1.
     Row("unknown key", {}, "PFLAC,R,ACFT,8", "", "'' '' '' '' '' -1 -1 0 '' ''");
     const QByteArray ba40m(40, 'm');
@@ -207,10 +206,11 @@ void TestSentences::Records_data() {
     // Unrecognised requests change only the prefix flag.
     const QByteArray baPilotKept = "100 0 | 'ABCDEFGHIJKLMNOP' 'ABCDEFGHIJKLMNOP'";
     Row("pilot cut to 16", {}, kLongPilot[0], "", "100 1 | 'ABCDEFGHIJKLMNOP' 'ABCDEFGHIJKLMNOP'");
-    Row("GET INFO as VNDT", kLongPilot, "$VNDT,GET,INFO", "", "1 0 |");
-    Row("GET INFO starting with !", kLongPilot, "!LXDT,GET,INFO", "", "1 0 |");
-    Row("GET NAVIGATE 5", kLongPilot, "$LXDT,GET,NAVIGATE,5", "", "10 1 | 5");
-    Row("keywords match as prefixes", kLongPilot, "$LXDT,GETX,TPX,3", "", "3 1 | 3");
+    Row("GET INFO as VNDT", {}, "$VNDT,GET,INFO", "", "1 0 |");
+    Row("GET INFO starting with !", {}, "!LXDT,GET,INFO", "", "1 0 |");
+    Row("GET NAVIGATE 5", {}, "$LXDT,GET,NAVIGATE,5", "", "10 1 | 5");
+    // The keyword and the item are compared over their own length only.
+    Row("keywords match as prefixes", {}, "$LXDT,GETX,TPX,3", "", "3 1 | 3");
     Row("SET PILOT shorter than before", kLongPilot, "$LXDT,SET,PILOT,Jan,Novak", "",
         "100 1 | 'Jan' 'Novak'");
     Row("SET GLIDER cut, field 3 unread", kLongPilot, "$LXDT,SET,GLIDER,1,Ventus 2cxT,D-KXYZ,Club class 18m",
