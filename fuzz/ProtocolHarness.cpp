@@ -26,12 +26,12 @@ bool ValidCode(SentenceCode uiCode) {
 }
 
 [[noreturn]] void Fail(const char* pszFormat, ...) {
+    char acFormat[256];
+    snprintf(acFormat, sizeof acFormat, "protocol harness: %s\n", pszFormat);
     FILE* pOut = pFailureStream != nullptr ? pFailureStream : stderr;
     va_list args;
     va_start(args, pszFormat);
-    fprintf(pOut, "protocol harness: ");
-    vfprintf(pOut, pszFormat, args);
-    fprintf(pOut, "\n");
+    vfprintf(pOut, acFormat, args);
     va_end(args);
     fflush(pOut);
     abort();
