@@ -1,6 +1,6 @@
 #pragma once
 
-// Realistic line traffic for the parser's benchmark and its allocation test: what a modern receiver,
+// Realistic line traffic for the parser's and the debug panes' benchmarks: what a modern receiver,
 // a FLARM, LX and Cambridge instruments and the tool's own instrument put on one line, with values
 // that move like a flight's. Every sentence carries its correct checksum and ends in CR LF.
 #include "framing/AppendChecksum.h"

@@ -9,40 +9,28 @@
 // the framer's and the parsers' messages letter for letter.
 class StderrCapture {
 public:
-    StderrCapture() {
+    StderrCapture() : pFile(tmpfile()) {
         fflush(stderr);
-        pFile = tmpfile();
         iSavedFd = dup(STDERR_FILENO);
         dup2(fileno(pFile), STDERR_FILENO);
     }
-
     ~StderrCapture() {
-        Restore();
+        Text();
         fclose(pFile);
     }
 
     // Everything written to stderr since construction; ends the redirection.
     QByteArray Text() {
-        Restore();
-        QByteArray baText;
+        fflush(stderr);
+        if (iSavedFd >= 0 && dup2(iSavedFd, STDERR_FILENO) >= 0 && close(iSavedFd) == 0)
+            iSavedFd = -1;
+        QByteArray baText(static_cast<int>(ftell(pFile)), '\0');
         rewind(pFile);
-        char acBuf[4096];
-        size_t uiRead;
-        while ((uiRead = fread(acBuf, 1, sizeof acBuf, pFile)) > 0)
-            baText.append(acBuf, static_cast<qsizetype>(uiRead));
-        return baText;
+        return baText.left(
+            static_cast<int>(fread(baText.data(), 1, static_cast<size_t>(baText.size()), pFile)));
     }
 
 private:
-    void Restore() {
-        if (iSavedFd < 0)
-            return;
-        fflush(stderr);
-        dup2(iSavedFd, STDERR_FILENO);
-        close(iSavedFd);
-        iSavedFd = -1;
-    }
-
     FILE* pFile;
     int iSavedFd;
 };
