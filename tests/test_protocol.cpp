@@ -72,7 +72,8 @@ void TestProtocol::Frames_data() {
     Row("dollar mid-sentence restarts", "$VNINFO2,Tov" + baReq, {"$VNREQ|0"}, "");
     Row("bang mid-sentence is data", Framed("VNREQ,!5"), {"$VNREQ|!5"}, "");
     // The message gives the received checksum, then the computed one.
-    Row("lower-case checksum digits", "$abc*60$abc*6a$aJ*2b", {"$abc", "$aJ"}, "NMEA CRC error 106-96.\n");
+    Row("lower-case checksum digits", "$abc*60$abc*6a$aJ*2b$aN*2f", {"$abc", "$aJ", "$aN"},
+        "NMEA CRC error 106-96.\n");
     Row("non-hex checksum digit counts 255, dollar included", "$abc*6$abc*60\r\n", {},
         "NMEA CRC error 95-96.\n");
     Row("118 body characters", Framed(baBody118), {"$" + baBody118}, "");
