@@ -1,13 +1,10 @@
-// The whole window, its own one-second timer running, against an instrument on a bad line. For a
-// bounded time (VORNIK_CHAOS_SECONDS, 60 unless set) storms alternate with calm. In a storm the instrument
-// mixes its replies with other equipment's sentences, noise, bad checksums and overlong lines, answers
-// late or twice, stalls and is unplugged, while the window's buttons are pressed in an order drawn from a
-// seed (VORNIK_CHAOS_SEED, printed at the start and with a failure; VORNIK_CHAOS_VERBOSE prints every step).
-// Checked all the time: the timer ticks once a second, never more than 1.5 s apart, and the working
-// directory holds nothing but flight files under their flights' names, each, whenever a download ends
-// and in every calm, byte for byte its flight. Checked in every calm: on a clean line the tool is connected
-// again and reaches the identity and the settings; and until one has, a flight comes down and an update
-// goes in.
+// The whole window, its own one-second timer running, against an instrument on a bad line for
+// VORNIK_CHAOS_SECONDS (60 unless set). Storms alternate with calm: in a storm the line is spoilt and the
+// buttons are pressed in an order drawn from VORNIK_CHAOS_SEED (printed; VORNIK_CHAOS_VERBOSE prints every
+// step). Always: the timer ticks once a second, never more than 1.5 s apart, and the working directory
+// holds only flight files under their flights' names, each its flight's bytes whenever a download ends.
+// In every calm the tool finds identity and settings again, and until one has, a flight comes down and an
+// update goes in.
 #include "testsupport/WindowRig.h"
 
 #include <QComboBox>
@@ -28,16 +25,43 @@ namespace {
 
 constexpr quint32 kDefaultSeed = 20240517;
 constexpr quint32 kDefaultSeconds = 60;
-// A tick this late means that something held up the event loop.
-constexpr qint64 kMaxTickGapMs = 1500;
+constexpr qint64 kMaxTickGapMs = 1500; // a tick this late means that something held up the event loop
 // From a clean line to identity and settings: an update's watchdog and reopening fit well inside.
 constexpr int kRecoverMs = 30000;
 const char kIdentityLine[] = "Device: Tovak_2 (12345), Produced: A7, FW: 1.4.B7, HW: 2.0";
 constexpr int kMaxFlights = 6;
-// Lines of the window's debug log and actions kept for the message of a failure.
-constexpr int kKeptLines = 25;
-// Requests whose answers come late or twice: identity, settings, logbook rows and flight parts.
+constexpr int kKeptLines = 25; // of the window's log and of the actions, for a failure's message
+// Requests whose answers come late, twice or not at all: identity, settings, logbook rows, flight parts.
 const char* const kapszRequests[] = {"VNREQ,0", "VNREQ,1", "VNREQ,40,", "VNREQ,50,"};
+
+// What one step of a storm does: a button pressed, or the line spoilt; its number is drawn from
+// [iLow, iEnd) and written down with what it is.
+enum class Kind { Press, Save, Download, Image, Spoil, Silence, PartFault, Lose, Late, Twice, Unplug, Fly };
+struct Step {
+    int iWeight; // how often, against the others
+    Kind eKind;
+    const char* pszWhat = "";
+    int iLow = 0, iEnd = 1;
+};
+const Step kaSteps[] = {
+    {2, Kind::Press, "connectButton"},
+    {1, Kind::Press, "refreshButton"},
+    {3, Kind::Save},
+    {8, Kind::Download},
+    {1, Kind::Press, "emptyButton"},
+    {2, Kind::Image, "Select File (0: cancelled)", 0, 4},
+    {2, Kind::Press, "updateButton"},
+    {1, Kind::Press, "clearButton"},
+    {1, Kind::Press, "enableOutputCheck"},
+    {6, Kind::Spoil},
+    {2, Kind::Silence, "silent for ms", 500, 4000},
+    {3, Kind::PartFault, "part fault (tens: stall, stray byte, unplug; units: part)", 0, 50},
+    {2, Kind::Lose, "request lost (number: flight)", 0, kMaxFlights},
+    {3, Kind::Late, "answered late by ms (4 times: always)", 500, 9000},
+    {1, Kind::Twice, "answered twice"},
+    {1, Kind::Unplug, "unplugged"},
+    {1, Kind::Unplug, "unplugged at update chunk", 0, 5},
+    {2, Kind::Fly, "new flights when idle", 1, 4}};
 
 quint32 EnvNumber(const char* pszName, quint32 uiDefault) {
     bool bOk = false;
@@ -51,16 +75,15 @@ class TestChaos : public QObject {
     Q_OBJECT
 
     std::unique_ptr<WindowRig> pRig;
-    quint32 uiSeed = kDefaultSeed;
     QRandomGenerator random;
     QElapsedTimer runClock;
     QTemporaryDir updateDir; // the update file lives away from the working directory
+    const QString sImage = updateDir.filePath(QStringLiteral("image.vnu"));
     QString sFailure;
     QStringList asActions;
     qint64 iLastTickMs = 0, iWorstGapMs = 0, iReplugAtMs = -1, iSpeakAtMs = -1;
     int iTicks = 0, iScannedDebug = 0, iFlightsMade = 0, iDownloads = 0, iUpdates = 0;
-    // Every flight the instrument has ever held, under the name its file must have.
-    QHash<QString, QByteArray> expectedFiles;
+    QHash<QString, QByteArray> expectedFiles; // every flight ever held, under the name its file must have
 
     SimInstrument& Sim() { return pRig->sim; }
     int Pick(int iEnd) { return random.bounded(iEnd); }
@@ -79,8 +102,7 @@ class TestChaos : public QObject {
         return false;
     }
 
-    // Flights of awkward and of random sizes, each on a day of its own, under the file name that the tool
-    // must give it for the serial 12345.
+    // Flights of awkward and of random sizes, each on a day of its own, named for the serial 12345.
     void AddFlights(int iCount) {
         const quint32 auiSizes[] = {0, 1, 127, 128, 256, 1000};
         for (int i = 0; i < iCount && Sim().FlightCount() < kMaxFlights; ++i, ++iFlightsMade) {
@@ -94,141 +116,104 @@ class TestChaos : public QObject {
                 Sim().Flight(iIndex).baData);
         }
     }
-    // A press as a user makes it: only on a button that is there to press.
+    // A press as a user makes it: only on a button that is there to press, the instrument's port chosen
+    // before Connect and after Refresh.
     void Press(const char* pszButton) {
         QAbstractButton* pButton = pRig->Find<QAbstractButton>(pszButton);
         const bool bOffered = pButton->isVisible() && pButton->isEnabled();
         Note("%s%s", pszButton, bOffered ? "" : " (not offered)");
+        QComboBox* pPorts = pRig->Find<QComboBox>("portCombo");
+        const auto ChoosePort = [&] {
+            if (Idle())
+                pPorts->setCurrentIndex(pPorts->findText(Sim().DevicePath()));
+        };
+        ChoosePort();
         if (bOffered)
             pButton->click();
-    }
-    void ChooseInstrumentPort() {
-        QComboBox* pPorts = pRig->Find<QComboBox>("portCombo");
-        pPorts->setCurrentIndex(pPorts->findText(Sim().DevicePath()));
-    }
-    void PressConnect() {
-        if (Idle())
-            ChooseInstrumentPort();
-        Press("connectButton");
-    }
-    void ChooseImage(bool bCancel) {
-        Note("Select File%s", bCancel ? ", cancelled" : "");
-        pRig->ChooseFile(bCancel ? QString() : updateDir.filePath(QStringLiteral("image.vnu")));
+        ChoosePort();
     }
 
-    // One step of a storm, drawn by weight: what the user and the line do, and how often.
+    // One step of a storm, drawn by weight.
     void Act() {
-        const std::pair<int, std::function<void()>> aActions[] = {
-            {2, [this] { PressConnect(); }},
-            {1,
-             [this] {
-                 Press("refreshButton");
-                 ChooseInstrumentPort();
-             }},
-            {3, [this] { Save(); }},
-            {8, [this] { Download(); }},
-            {1, [this] { Press("emptyButton"); }},
-            {2, [this] { ChooseImage(Pick(4) == 0); }},
-            {2, [this] { Press("updateButton"); }},
-            {1, [this] { Press("clearButton"); }},
-            {1, [this] { Press("enableOutputCheck"); }},
-            {6, [this] { SpoilLine(); }},
-            {2,
-             [this] {
-                 iSpeakAtMs = Now() + random.bounded(500, 4000);
-                 Note("instrument silent until %.3f s", iSpeakAtMs / 1000.0);
-                 Sim().SetSilent(true);
-             }},
-            {3,
-             [this] {
-                 const int iKind = Pick(5) / 2, iPart = Pick(5), iTimes = 1 + Pick(4);
-                 Note("part %d: fault %d (stall, stray byte, unplug), %d times", iPart, iKind, iTimes);
-                 Sim().SetPartFault(static_cast<SimInstrument::PartFault>(iKind), iPart, iTimes);
-             }},
-            {2,
-             [this] {
-                 const QByteArray aBodies[] = {
-                     "VNREQ,0", "VNREQ,1", "VNREQ,40,0",
-                     QString::asprintf("VNREQ,50,%d,%d", Pick(kMaxFlights), Pick(4)).toLatin1()};
-                 const QByteArray& baBody = aBodies[Pick(4)];
-                 Note("lose %s", baBody.constData());
-                 Sim().LoseRequest(baBody, 1 + Pick(3));
-             }},
-            {3,
-             [this] {
-                 const char* pszStart = kapszRequests[Pick(4)];
-                 const int iMs = random.bounded(500, 9000), iTimes = Pick(4);
-                 Note("%s answered %d ms late, %d times (0: always)", pszStart, iMs, iTimes);
-                 Sim().SetLateAnswers(pszStart, iMs, iTimes == 0 ? -1 : iTimes);
-             }},
-            {1,
-             [this] {
-                 const char* pszStart = kapszRequests[Pick(4)];
-                 Note("%s answered twice", pszStart);
-                 Sim().SetDoubleAnswers(pszStart);
-             }},
-            {1,
-             [this] {
-                 Note("unplug");
-                 Sim().Unplug();
-             }},
-            {1,
-             [this] {
-                 const int iChunk = Pick(5);
-                 Note("unplug at update chunk %d", iChunk);
-                 Sim().SetUnplugAtChunk(iChunk);
-             }},
-            // The pilot flies again while the tool is not connected.
-            {2,
-             [this] {
-                 if (Idle()) {
-                     Note("new flights");
-                     AddFlights(1 + Pick(3));
-                 }
-             }},
-        };
-        int iDraw = Pick(std::accumulate(std::begin(aActions), std::end(aActions), 0,
-                                         [](int iSum, const auto& action) { return iSum + action.first; }));
-        const auto* pAction = std::begin(aActions);
-        while ((iDraw -= pAction->first) >= 0)
-            ++pAction;
-        pAction->second();
+        int iDraw = Pick(std::accumulate(std::begin(kaSteps), std::end(kaSteps), 0,
+                                         [](int iSum, const Step& step) { return iSum + step.iWeight; }));
+        const Step* pStep = std::begin(kaSteps);
+        while ((iDraw -= pStep->iWeight) >= 0)
+            ++pStep;
+        const int iNumber = random.bounded(pStep->iLow, pStep->iEnd), iTimes = 1 + Pick(4);
+        QByteArray baRequest = kapszRequests[Pick(4)];
+        if (pStep->eKind == Kind::Lose && baRequest.endsWith(',')) // the first row, or a flight's part
+            baRequest += baRequest == "VNREQ,40,"
+                             ? "0"
+                             : QByteArray::number(iNumber) + ',' + QByteArray::number(Pick(4));
+        if (pStep->eKind >= Kind::Image)
+            Note("%s: %d, %d times, %s", pStep->pszWhat, iNumber, iTimes, baRequest.constData());
+        switch (pStep->eKind) {
+        case Kind::Press:
+            Press(pStep->pszWhat);
+            break;
+        case Kind::Save: // typed only where it can be saved: typed and not saved, it would rightly differ
+            if (const QPushButton* pSave = pRig->Find<QPushButton>("saveButton");
+                pSave->isVisible() && pSave->isEnabled()) {
+                const int aiLows[] = {-10, 5, 0, -1, 0, 0}, aiEnds[] = {121, 101, 101, 25, 1000000, 5};
+                QStringList asValues;
+                for (int i = 0; i < 6; i++)
+                    asValues << QString::number(random.bounded(aiLows[i], aiEnds[i]) / (i == 1 ? 10.0 : 1.0));
+                pRig->Type(asValues.join(QLatin1Char(',')));
+                Press("saveButton");
+            }
+            break;
+        case Kind::Download:
+            if (QComboBox* pFlights = pRig->Find<QComboBox>("flightCombo"); pFlights->count() > 0)
+                pFlights->setCurrentIndex(Pick(pFlights->count()));
+            Press("downloadButton");
+            break;
+        case Kind::Image:
+            pRig->ChooseFile(iNumber == 0 ? QString() : sImage);
+            break;
+        case Kind::Spoil: { // often quick, so that flights come down; now and then seconds late, beyond
+                            // the time the tool waits for a part
+            const bool bNoise = Pick(2) == 0, bBad = Pick(2) == 0, bForeign = Pick(5) < 3;
+            const int iPieces = Pick(2) == 0 ? 1 : 2 + Pick(7),
+                      aiDelayMs[] = {0, 0, 0, Pick(50), Pick(200), Pick(5000)};
+            const int iDelayMs = aiDelayMs[Pick(6)];
+            Sim().SetNoise(bNoise);
+            Sim().SetBadChecksums(bBad);
+            Sim().SetForeignTraffic(bForeign);
+            Sim().SetSplitWrites(iPieces, 1 + Pick(10));
+            Sim().SetReplyDelayMs(iDelayMs);
+            Note("line: noise %d, bad checksums %d, foreign %d, %d pieces, delay %d ms", bNoise, bBad,
+                 bForeign, iPieces, iDelayMs);
+            break;
+        }
+        case Kind::Silence:
+            iSpeakAtMs = Now() + iNumber;
+            Sim().SetSilent(true);
+            break;
+        case Kind::PartFault:
+            Sim().SetPartFault(static_cast<SimInstrument::PartFault>(iNumber / 20), iNumber % 5, iTimes);
+            break;
+        case Kind::Lose:
+            Sim().LoseRequest(baRequest, iTimes);
+            break;
+        case Kind::Late:
+            Sim().SetLateAnswers(baRequest, iNumber, iTimes == 4 ? -1 : iTimes);
+            break;
+        case Kind::Twice:
+            Sim().SetDoubleAnswers(baRequest);
+            break;
+        case Kind::Unplug: // at once, or at an update chunk
+            if (pStep->iEnd == 1)
+                Sim().Unplug();
+            else
+                Sim().SetUnplugAtChunk(iNumber);
+            break;
+        case Kind::Fly: // the pilot flies again while the tool is not connected
+            if (Idle())
+                AddFlights(iNumber);
+            break;
+        }
     }
-    // Typed only where it can be saved: typed and not saved, it would rightly differ from the
-    // instrument's settings.
-    void Save() {
-        const QPushButton* pSave = pRig->Find<QPushButton>("saveButton");
-        if (!pSave->isVisible() || !pSave->isEnabled())
-            return;
-        const int aiLows[] = {-10, 5, 0, -1, 0, 0}, aiEnds[] = {121, 101, 101, 25, 1000000, 5};
-        QStringList asValues;
-        for (int i = 0; i < 6; i++)
-            asValues << QString::number(random.bounded(aiLows[i], aiEnds[i]) / (i == 1 ? 10.0 : 1.0));
-        pRig->Type(asValues.join(QLatin1Char(',')));
-        Press("saveButton");
-    }
-    void Download() {
-        QComboBox* pFlights = pRig->Find<QComboBox>("flightCombo");
-        if (pFlights->count() > 0)
-            pFlights->setCurrentIndex(Pick(pFlights->count()));
-        Press("downloadButton");
-    }
-    // Pieces and delays hold up every flight part: often the line is quick, so that flights come down;
-    // now and then every reply comes seconds late, beyond the time the tool waits for a part.
-    void SpoilLine() {
-        const bool bNoise = Pick(2) == 0, bBad = Pick(2) == 0, bForeign = Pick(5) < 3;
-        const int iPieces = Pick(2) == 0 ? 1 : 2 + Pick(7), iGapMs = 1 + Pick(10);
-        const int aiDelayMs[] = {0, 0, 0, Pick(50), Pick(200), Pick(5000)};
-        const int iDelayMs = aiDelayMs[Pick(6)];
-        Sim().SetNoise(bNoise);
-        Sim().SetBadChecksums(bBad);
-        Sim().SetForeignTraffic(bForeign);
-        Sim().SetSplitWrites(iPieces, iGapMs);
-        Sim().SetReplyDelayMs(iDelayMs);
-        Note("line: noise %d, bad checksums %d, foreign %d, %d pieces, delay %d ms", bNoise, bBad, bForeign,
-             iPieces, iDelayMs);
-    }
-
     // Unplugged lines come back, silences end, and the window's log is read for downloads that ended;
     // false once an invariant is broken.
     bool Housekeeping() {
@@ -288,7 +273,7 @@ class TestChaos : public QObject {
         const bool bDoneInTime = pRig->Until(
             [&] {
                 if (Idle())
-                    PressConnect();
+                    Press("connectButton");
                 return !Housekeeping() || bDone();
             },
             kRecoverMs);
@@ -327,7 +312,7 @@ class TestChaos : public QObject {
         }
         if (iUpdates > 0)
             return true;
-        ChooseImage(false);
+        pRig->ChooseFile(sImage);
         Press("updateButton");
         return WaitUntil([this] { return iUpdates > 0; }, "no update completed") && Recover();
     }
@@ -343,7 +328,7 @@ class TestChaos : public QObject {
         // The pilot comes back with new flights when Empty has left few: disconnected, flights added, and
         // connected again.
         if (Sim().FlightCount() < 2) {
-            PressConnect();
+            Press("connectButton");
             AddFlights(3);
             return Calm();
         }
@@ -363,7 +348,7 @@ class TestChaos : public QObject {
 
 private slots:
     void chaos() {
-        uiSeed = EnvNumber("VORNIK_CHAOS_SEED", kDefaultSeed);
+        const quint32 uiSeed = EnvNumber("VORNIK_CHAOS_SEED", kDefaultSeed);
         const qint64 iRunMs = qint64{EnvNumber("VORNIK_CHAOS_SECONDS", kDefaultSeconds)} * 1000;
         qInfo("Chaos seed %u for %lld s; VORNIK_CHAOS_SEED and VORNIK_CHAOS_SECONDS change them", uiSeed,
               iRunMs / 1000);
@@ -375,7 +360,7 @@ private slots:
         QByteArray baImage = SimInstrument::MakeUpdateHeader(2000);
         while (baImage.size() < 128 + 2000)
             baImage += static_cast<char>(Pick(256));
-        QVERIFY(!testsupport::WriteFile(updateDir.filePath(QStringLiteral("image.vnu")), baImage).isEmpty());
+        QVERIFY(!testsupport::WriteFile(sImage, baImage).isEmpty());
         connect(&Sim(), &SimInstrument::UpdateFinished, this,
                 [this](bool bComplete) { iUpdates += bComplete; });
 

@@ -1,5 +1,5 @@
 // The firmware update, clicked through a real window against the simulated instrument, which checks
-// every chunk's CRC with its own code and rebuilds the image. The file dialog is answered by a timer.
+// every chunk's CRC with its own code and rebuilds the image.
 #include "testsupport/WindowRig.h"
 
 #include <QComboBox>
@@ -61,32 +61,6 @@ private slots:
     void init() { pRig = std::make_unique<WindowRig>(); }
     void cleanup() { pRig.reset(); }
 
-    // Only lengths from 1 to 1023 fit the working buffer; offsets past the end read as erased flash.
-    void readChunk_data() {
-        QTest::addColumn<bool>("withFile");
-        QTest::addColumn<uint>("offset");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<QString>("message"); // empty: read
-        const QString sTooBig = QStringLiteral("Update working buffer is not as big as requested chunk!");
-        QTest::newRow("no file") << false << 0u << 128 << QStringLiteral("Update file is not opened");
-        QTest::newRow("length 0") << true << 0u << 0 << sTooBig;
-        QTest::newRow("length 1024") << true << 0u << 1024 << sTooBig;
-        QTest::newRow("length 1023") << true << 0u << 1023 << QString();
-        QTest::newRow("past the end") << true << 100000u << 512 << QString();
-    }
-    void readChunk() {
-        QFETCH(bool, withFile);
-        QFETCH(uint, offset);
-        QFETCH(int, length);
-        QFETCH(QString, message);
-        QVERIFY(pRig->MakeWindow());
-        if (withFile)
-            ChooseImage(MakeImage(1000));
-        const qsizetype iLogged = pRig->asDebug.size();
-        QCOMPARE(ReadChunk(offset, static_cast<uint16_t>(length)), message.isEmpty());
-        QCOMPARE(pRig->asDebug.mid(iLogged), message.isEmpty() ? QStringList() : QStringList{message});
-    }
-
     // A pipe cannot be positioned: three tries, then nothing is sent.
     void unseekableFile() {
         QVERIFY(pRig->MakeWindow());
@@ -133,13 +107,19 @@ private slots:
         QTest::addColumn<int>("chunks");          // -1: as the header says
         QTest::addColumn<bool>("cancelAfter");    // a second dialog cancelled: the file stays in use
         QTest::addColumn<QList<int>>("progress"); // every value the bar took; empty: not compared
-        QTest::newRow("1000 bytes") << 0 << 1000 << -1 << false << QList<int>{0, 12, 64, 0};
+        // A chunk read before the update: only 1 to 1023 bytes fit the working buffer, and offsets past
+        // the end read as erased flash.
+        QTest::addColumn<QList<int>>("read"); // offset, length
+        const QList<int> aiProgress{0, 12, 64, 0};
+        QTest::newRow("1000 bytes") << 0 << 1000 << -1 << false << aiProgress << QList<int>{0, 1023};
         // The chunk past the end would show 115, outside the bar's range.
         QTest::newRow("1000 bytes, a chunk past the end")
-            << 0 << 1000 << 3 << false << QList<int>{0, 12, 64, 0};
-        QTest::newRow("60 bytes, header only") << 0 << 60 << 0 << false << QList<int>{0};
-        QTest::newRow("64 KB at 115200 baud") << 115200 << 65664 << -1 << false << QList<int>{};
-        QTest::newRow("dialog cancelled after") << 0 << 1000 << -1 << true << QList<int>{0, 12, 64, 0};
+            << 0 << 1000 << 3 << false << aiProgress << QList<int>{100000, 512};
+        QTest::newRow("60 bytes, header only") << 0 << 60 << 0 << false << QList<int>{0} << QList<int>{0, 0};
+        QTest::newRow("64 KB at 115200 baud")
+            << 115200 << 65664 << -1 << false << QList<int>{} << QList<int>{0, 512};
+        QTest::newRow("dialog cancelled after")
+            << 0 << 1000 << -1 << true << aiProgress << QList<int>{0, 1024};
     }
     void update() {
         QFETCH(int, baud);
@@ -147,6 +127,7 @@ private slots:
         QFETCH(int, chunks);
         QFETCH(bool, cancelAfter);
         QFETCH(QList<int>, progress);
+        QFETCH(QList<int>, read);
         pRig->sim.SetUpdateChunkCount(chunks);
         QVERIFY(baud == 0 || pRig->sim.SetLineBaud(baud));
         const QByteArray baImage = MakeImage(size);
@@ -157,6 +138,12 @@ private slots:
             pRig->ChooseFile(QString());
             QCOMPARE(FileField()->text(), QString());
         }
+        const qsizetype iLogged = pRig->asDebug.size();
+        const bool bFits = read[1] >= 1 && read[1] <= 1023;
+        QCOMPARE(ReadChunk(static_cast<uint32_t>(read[0]), static_cast<uint16_t>(read[1])), bFits);
+        QCOMPARE(pRig->asDebug.mid(iLogged),
+                 bFits ? QStringList()
+                       : QStringList{"Update working buffer is not as big as requested chunk!"});
         QSignalSpy finished(&pRig->sim, &SimInstrument::UpdateFinished);
         QSignalSpy spy(Progress(), &QProgressBar::valueChanged);
         const int iIdentityAsked = pRig->sim.RequestCount("VNREQ,0");
@@ -175,11 +162,8 @@ private slots:
         QVERIFY(pRig->Identified());
         QVERIFY(pRig->sim.RequestCount("VNREQ,0") > iIdentityAsked);
         QCOMPARE(pRig->sim.RequestCount("VNREQ,199"), 1);
-        QList<int> aiSeen;
-        for (const QList<QVariant>& args : std::as_const(spy))
-            aiSeen << args.at(0).toInt();
         if (!progress.isEmpty())
-            QCOMPARE(aiSeen, progress);
+            QCOMPARE(testsupport::FirstInts(spy), progress);
     }
 
     // No request after Update: update mode ends on the first tick after two seconds, not before, and the

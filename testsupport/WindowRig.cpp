@@ -60,6 +60,13 @@ QString WriteFile(const QString& sName, const QByteArray& baData) {
     return bWritten ? QFileInfo(file).absoluteFilePath() : QString();
 }
 
+QList<int> FirstInts(const QList<QList<QVariant>>& aSignals) {
+    QList<int> aiValues;
+    for (const QList<QVariant>& args : aSignals)
+        aiValues << args.at(0).toInt();
+    return aiValues;
+}
+
 WindowRig::WindowRig(bool bSimThread) : sOldDir(QDir::currentPath()) {
     QDir::setCurrent(workDir.path());
     sim.SetLinkPath(lineDir.filePath(QStringLiteral("ttyVNK")));

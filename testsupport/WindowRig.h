@@ -28,6 +28,8 @@ void AnswerFileDialog(const QString& sPath);
 QByteArray ReadFile(const QString& sName); // "<no file>" when it cannot be read
 // The absolute path of the file written, or nothing when it could not be.
 QString WriteFile(const QString& sName, const QByteArray& baData);
+// The first argument of every signal a QSignalSpy caught, as numbers: the values a progress bar took.
+QList<int> FirstInts(const QList<QList<QVariant>>& aSignals);
 
 class WindowRig {
 public:
