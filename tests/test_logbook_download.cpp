@@ -257,9 +257,9 @@ private slots:
         QCOMPARE(ReadFile(kFileName), Flight());
     }
 
-    // However late or often the instrument answers, every flight is listed once, in the logbook's order:
-    // a row not come in three seconds is asked for again, and an answer repeating a listed row is dropped.
-    // A listing that is complete is not asked for again.
+    // However late or often the instrument answers on a line at 115200 baud, every flight is listed once, in
+    // the logbook's order: a row not come in three seconds is asked for again, and an answer repeating a
+    // listed row is dropped. A listing that is complete is not asked for again.
     void slowListing_data() {
         QTest::addColumn<int>("flights");
         QTest::addColumn<LineFaults>("faults");
@@ -278,6 +278,7 @@ private slots:
     void slowListing() {
         QFETCH(int, flights);
         QFETCH(LineFaults, faults);
+        QVERIFY(Sim().SetLineBaud(115200));
         faults(Sim());
         QVERIFY(Listed(flights, 300, flights, 60000));
         QVERIFY(pRig->Until([this] { return Sim().LateAnswersDue() == 0; }, 20000));
