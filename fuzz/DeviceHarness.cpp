@@ -3,6 +3,7 @@
 #include "fuzz/DeviceHarnessShared.h"
 
 #include "app/MainWindow.h"
+#include "sim/SimWire.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -121,13 +122,10 @@ void RemoveTempDirs() {
     rmdir(sWorkDir.c_str());
 }
 
+// Framed by the simulated instrument's wire code, apart from the window's.
 std::string Sentence(const char* pszBody) {
-    uint8_t bySum = 0;
-    for (const char* pc = pszBody; *pc != '\0'; ++pc)
-        bySum ^= static_cast<uint8_t>(*pc);
-    char szTail[8];
-    snprintf(szTail, sizeof szTail, "*%02X\r\n", bySum);
-    return std::string("$") + pszBody + szTail;
+    char acFrame[256];
+    return std::string(acFrame, sim::FrameSentence(pszBody, acFrame, sizeof acFrame));
 }
 
 } // namespace
@@ -192,7 +190,7 @@ bool DeviceHarness::SetUp() {
     }
     atexit(RemoveTempDirs);
     // The check value of the definition.
-    if (Crc16(reinterpret_cast<const uint8_t*>("123456789"), 9) != 0x31C3) {
+    if (sim::Crc16Xmodem(reinterpret_cast<const uint8_t*>("123456789"), 9) != 0x31C3) {
         fprintf(stderr, "device harness: CRC-16 check value wrong\n");
         return false;
     }

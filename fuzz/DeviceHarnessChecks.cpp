@@ -3,6 +3,7 @@
 #include "fuzz/DeviceHarnessShared.h"
 
 #include "app/MainWindow.h"
+#include "sim/SimWire.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -64,16 +65,6 @@ bool deviceharness::KnownCommand(const char* pc) {
     default:
         return false;
     }
-}
-
-uint16_t deviceharness::Crc16(const uint8_t* pbyData, size_t uiSize) {
-    uint16_t uiCrc = 0;
-    for (size_t i = 0; i < uiSize; ++i) {
-        uiCrc ^= static_cast<uint16_t>(pbyData[i] << 8);
-        for (int iBit = 0; iBit < 8; ++iBit)
-            uiCrc = static_cast<uint16_t>(uiCrc & 0x8000 ? (uiCrc << 1) ^ 0x1021 : uiCrc << 1);
-    }
-    return uiCrc;
 }
 
 // Takes what the window sent. With bAll, everything it sent until now: the mark goes out behind it.
@@ -166,7 +157,7 @@ bool DeviceHarness::CheckReply(size_t& uiAt) {
                std::min(reply.uiLength, uiUpdateSize - reply.uiOffset));
     size_t uiLength = reply.uiLength;
     if (reply.bCrc) {
-        const uint16_t uiCrc = Crc16(abyExpected, reply.uiLength);
+        const uint16_t uiCrc = sim::Crc16Xmodem(abyExpected, reply.uiLength);
         abyExpected[uiLength++] = static_cast<uint8_t>(uiCrc & 0xFF);
         abyExpected[uiLength++] = static_cast<uint8_t>(uiCrc >> 8);
     }

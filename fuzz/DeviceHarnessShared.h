@@ -46,7 +46,5 @@ extern std::string sArrived;
 bool SpinUntil(const std::function<bool()>& bDone);
 // The commands the window may send, every row and flight number inside the table.
 bool KnownCommand(const char* pc);
-// CRC-16/XMODEM bit by bit, apart from the window's table.
-uint16_t Crc16(const uint8_t* pbyData, size_t uiSize);
 
 } // namespace deviceharness
