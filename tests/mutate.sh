@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The mutation check, run by hand (./vornik mutate [NAME-PATTERN]): every fault in tests/mutations.txt is
+# The mutation check, run by hand (./vornik mutate [PATTERN]): every fault in tests/mutations.txt is
 # put into the source, the tests named for it are built and run, and the source is put back. A fault the
 # tests let pass is a hole in them. Builds into build-mutate/; prints the count caught and every survivor.
 set -euo pipefail
@@ -38,7 +38,8 @@ caught=0 total=0 survivors=() stale=()
 : >"$LOG"
 for block in "$blocks"/*; do
     name=$(head -n 1 "$block")
-    [[ -z $PATTERN || $name == *$PATTERN* ]] || continue
+    # PATTERN picks faults by name or by the test program that must catch them.
+    [[ -z $PATTERN || $(cat "$block") == *$PATTERN* ]] || continue
     file=$(perl -ne 'print $1 if /^\@file (\S+)/' "$block")
     from=$(perl -0777 -ne 'print $1 if /^\@from (.*?)\n\@to /ms' "$block")
     to=$(perl -0777 -ne 'print $1 if /^\@to (.*?)\n\@test /ms' "$block")
