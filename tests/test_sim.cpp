@@ -1,35 +1,20 @@
 // The simulated instrument where the end-to-end tests would not notice it going wrong, driven through
-// its pseudo-terminal with plain POSIX calls, the clock read as each piece arrives. The checksum and CRC
-// here are this test's own.
+// its pseudo-terminal with plain POSIX calls, the clock read as each piece arrives. Sentences and CRC
+// come from the instrument's own wire code: the tool's framer and test_protocol check those.
 #include "sim/SimInstrument.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
+#include <QSocketNotifier>
 #include <QtTest>
 
-#include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 QByteArray Frame(const QByteArray& baBody) {
-    int iSum = 0;
-    for (char c : baBody)
-        iSum ^= static_cast<uint8_t>(c);
-    return "$" + baBody + "*" + QByteArray::number(iSum, 16).rightJustified(2, '0').toUpper() + "\r\n";
-}
-
-// Shift-register form of CRC-16/XMODEM, one data bit at a time.
-uint16_t Crc16(const QByteArray& baData) {
-    uint16_t uiCrc = 0;
-    for (char c : baData)
-        for (int iBit = 7; iBit >= 0; --iBit) {
-            const bool bFeedback = ((uiCrc >> 15) ^ (static_cast<uint8_t>(c) >> iBit)) & 1;
-            uiCrc = static_cast<uint16_t>(uiCrc << 1) ^ (bFeedback ? 0x1021 : 0);
-        }
-    return uiCrc;
+    char acFrame[256];
+    return {acFrame, static_cast<qsizetype>(sim::FrameSentence(baBody.constData(), acFrame, sizeof acFrame))};
 }
 
 } // namespace
@@ -37,38 +22,35 @@ uint16_t Crc16(const QByteArray& baData) {
 class TestSim : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir;
     SimInstrument* pSim = nullptr;
     int iFd = -1; // the tool's end of the line, raw as the tool's port sets it
-    int iError = 0;
     QElapsedTimer clock;
     QList<QPair<qsizetype, double>> aArrivals; // what Collect had gathered, and when, in ms on the clock
 
-    bool OpenTool(const QString& sPath) {
-        iFd = open(sPath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    bool OpenTool() {
+        iFd = open(pSim->DevicePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         return iFd >= 0;
     }
     void CloseTool() {
-        if (iFd >= 0)
-            close(iFd);
+        close(iFd);
         iFd = -1;
     }
     bool Write(const QByteArray& baBytes) {
         return write(iFd, baBytes.constData(), baBytes.size()) == baBytes.size();
     }
-    // One read of what is there now; iError keeps errno of a read that failed, 0 for end of file.
     QByteArray ReadNow() {
         char acBuf[4096];
-        const ssize_t iRead = read(iFd, acBuf, sizeof(acBuf));
-        iError = iRead < 0 ? errno : 0;
-        return iRead > 0 ? QByteArray(acBuf, static_cast<int>(iRead)) : QByteArray();
+        return {acBuf, static_cast<qsizetype>(qMax<ssize_t>(0, read(iFd, acBuf, sizeof(acBuf))))};
     }
     double Now() const { return clock.nsecsElapsed() / 1e6; }
-    // Runs the event loop for up to iMs, gathering what arrives until it ends with pszEnd.
-    QByteArray Collect(int iMs, const char* pszEnd = nullptr) {
+    // Runs the event loop, gathering what arrives until it holds at least iBytes and contains baUntil, or
+    // ten seconds have passed.
+    QByteArray Collect(const QByteArray& baUntil, qsizetype iBytes = 0) {
         QByteArray baAll;
         aArrivals.clear();
-        for (const double fEndMs = Now() + iMs; Now() < fEndMs && !(pszEnd && baAll.endsWith(pszEnd));) {
+        for (const double fEndMs = Now() + 10000; Now() < fEndMs;) {
+            if (baAll.size() >= iBytes && baAll.contains(baUntil))
+                break;
             QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
             const QByteArray baRead = ReadNow();
             if (!baRead.isEmpty())
@@ -78,15 +60,13 @@ class TestSim : public QObject {
     }
     QByteArray Ask(const QByteArray& baBody) {
         Write(Frame(baBody));
-        return Collect(1000, "\r\n");
+        return Collect("\r\n");
     }
 
 private slots:
     void init() {
         pSim = new SimInstrument;
-        pSim->SetLinkPath(dir.filePath("vornik0"));
-        QVERIFY(pSim->Open());
-        QVERIFY(OpenTool(pSim->DevicePath()));
+        QVERIFY(pSim->Open() && OpenTool());
         clock.start();
     }
     void cleanup() {
@@ -94,20 +74,18 @@ private slots:
         delete pSim;
     }
 
-    // What the instrument reports after the tool's VNSET2, stored settings 0,3.0,10,5,42,2 before.
+    // Settings the tool's widgets never send, stored as the instrument brings them into its ranges, then
+    // reported after VNREQ,1; stored before: 0,3.0,10,5,42,2.
     void settings_data() {
         QTest::addColumn<QByteArray>("baModel");
         QTest::addColumn<QByteArray>("baCommand");
         QTest::addColumn<QByteArray>("baReported");
         const char* const apszRows[][4] = {
-            {"long form", "Tovak_2", "VNSET2,-5,2.5,30,3,4711,4", "VNSET2,-5,2.5,30,3,4711,4"},
-            {"channel -1 as unsigned", "Ulmar", "VNSET2,0,3.0,10,4294967295,42,2", "VNSET2,0,3.0,10,-1,42,2"},
             {"clamped high", "Tovak_2", "VNSET2,130,12.3,150,25,1234567,9",
              "VNSET2,120,10.0,100,24,999999,4"},
             {"clamped low", "Tovak_2", "VNSET2,-20,0.2,-5,4294967290,-1,-3", "VNSET2,-10,0.5,0,-1,0,0"},
             {"rounded, unreadable kept", "Ulmar_2", "VNSET2,x,2.35,7,,8,1", "VNSET2,0,2.4,7,5,8,1"},
             {"short form refused", "Tovak_2", "VNSET2,77,3", "VNSET2,0,3.0,10,5,42,2"},
-            {"Pelko_2 short form", "Pelko_2", "VNSET2,123456,4", "VNSET2,0,3.0,10,5,123456,3"},
             {"Pelko_2 clamped", "Pelko_2", "VNSET2,1234567,-1", "VNSET2,0,3.0,10,5,999999,0"},
             {"Pelko_2 long form refused", "Pelko_2", "VNSET2,1,1.0,1,1,1,1", "VNSET2,0,3.0,10,5,42,2"},
         };
@@ -124,28 +102,16 @@ private slots:
         QCOMPARE(Ask("VNREQ,1"), Frame(baReported));
     }
 
-    // A closed tool side must not make the instrument spin on a hung-up line.
-    void toolClosesAndReopens() {
+    // With the tool's side closed the instrument waits for it: a line taken for hung up would wake it on
+    // every pass of the event loop.
+    void toolClosedWakesNothing() {
         CloseTool();
-        const std::clock_t cpuBefore = std::clock();
-        QTest::qWait(300);
-        QVERIFY(std::clock() - cpuBefore < CLOCKS_PER_SEC * 15 / 100);
-        QVERIFY(OpenTool(pSim->DevicePath()));
-        QVERIFY(Ask("VNREQ,0").startsWith("$VNINFO2,"));
-    }
-
-    // The link path goes with the line and comes back pointing at the new one.
-    void unplugAndReplugByLinkPath() {
-        const QString sLink = dir.filePath("vornik0");
-        QVERIFY(pSim->SlavePath() != sLink && pSim->DevicePath() == sLink);
-        QSignalSpy spy(pSim, &SimInstrument::LineClosed);
-        pSim->Unplug();
-        QCOMPARE(spy.count(), 1);
-        QVERIFY(ReadNow().isEmpty() && (iError == EIO || iError == 0));
-        QVERIFY(!QFileInfo(sLink).isSymLink() && !QFileInfo::exists(sLink));
-        CloseTool();
-        QVERIFY(pSim->Replug() && OpenTool(sLink));
-        QVERIFY(Ask("VNREQ,0").startsWith("$VNINFO2,"));
+        int iWakes = 0;
+        for (QSocketNotifier* pNotifier : pSim->findChildren<QSocketNotifier*>())
+            connect(pNotifier, &QSocketNotifier::activated, this, [&iWakes] { ++iWakes; });
+        for (int iPass = 0; iPass < 100; ++iPass)
+            QCoreApplication::processEvents();
+        QVERIFY2(iWakes < 50, qPrintable(QString::number(iWakes)));
     }
 
     // Other equipment talks between replies and around them, but holds back while flight parts are asked
@@ -153,15 +119,16 @@ private slots:
     void foreignTraffic() {
         pSim->AddFlight(1000);
         pSim->SetForeignTraffic(true);
-        QVERIFY(Collect(1500).contains("*"));
+        QVERIFY(Collect("*").contains('*'));
+        const QByteArray baInfo = Frame("VNINFO2,Tovak_2,A7,512,1,4,7,2.0");
         Write(Frame("VNREQ,0"));
-        QVERIFY(Collect(1500).contains(Frame("VNINFO2,Tovak_2,A7,512,1,4,7,2.0")));
-        Write(Frame("VNREQ,50,0,0"));
-        Collect(300);
+        QVERIFY(Collect(baInfo).contains(baInfo));
         const QByteArray baFlight = pSim->Flight(0).baData + QByteArray(24, '\xFF');
+        Write(Frame("VNREQ,50,0,0"));
+        QVERIFY(Collect(baFlight.left(128)).endsWith(baFlight.left(128)));
         for (int iPart = 1; iPart < 8; ++iPart) {
             Write(Frame("VNREQ,50,0," + QByteArray::number(iPart)));
-            QCOMPARE(Collect(300), baFlight.mid(128 * iPart, 128));
+            QCOMPARE(Collect("", 128), baFlight.mid(128 * iPart, 128));
         }
     }
 
@@ -191,7 +158,7 @@ private slots:
             baBurst += static_cast<char>('A' + i % 26);
         const double fStartMs = Now();
         pSim->SendTraffic(baBurst + "\r\n");
-        QCOMPARE(Collect(2000, "\r\n"), baBurst + "\r\n");
+        QCOMPARE(Collect("\r\n"), baBurst + "\r\n");
         for (const auto& arrival : std::as_const(aArrivals))
             QVERIFY2(arrival.second + 0.001 >= fStartMs + arrival.first * fByteMs,
                      qPrintable(
@@ -201,8 +168,9 @@ private slots:
                  qPrintable(QString::number(aArrivals.size())));
     }
 
-    // The test plays the tool through a whole update, its port closed while the loader starts and one
-    // chunk's CRC spoilt on the way: the chunk is asked for again and the image comes out whole.
+    // The tool's port closed while the loader starts: the loader asks again and again, then gives up, and
+    // only its last request waits on the line. Then the test plays the tool through a whole update with
+    // one chunk's CRC spoilt on the way: the chunk is asked for again and the image comes out whole.
     void updateRebuildsImage() {
         QByteArray baFile = SimInstrument::MakeUpdateHeader(872);
         for (int i = 0; i < 872; ++i)
@@ -210,23 +178,24 @@ private slots:
         QSignalSpy spy(pSim, &SimInstrument::UpdateFinished);
         Write(Frame("VNREQ,199"));
         CloseTool();
-        QTest::qWait(1200);
-        QVERIFY(OpenTool(pSim->DevicePath()));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 20000);
+        QCOMPARE(spy.takeFirst().at(0).toBool(), false);
+        QVERIFY(OpenTool());
         QCOMPARE(ReadNow(), Frame("VNREQ,200"));
+        QCOMPARE(Ask("VNREQ,199"), Frame("VNREQ,200"));
         Write(baFile.left(128));
         for (int iStep = 0; iStep < 3; ++iStep) { // chunk 0, chunk 1 spoilt, chunk 1 again
             const int iChunk = iStep == 0 ? 0 : 1;
-            QCOMPARE(Collect(1000, "\r\n"), Frame("VNREQ,201," + QByteArray::number(iChunk)));
+            QCOMPARE(Collect("\r\n"), Frame("VNREQ,201," + QByteArray::number(iChunk)));
             const QByteArray baChunk = baFile.mid(128 + 512 * iChunk, 512).leftJustified(512, '\xFF');
-            const uint16_t uiCrc = Crc16(baChunk) ^ (iStep == 1 ? 1 : 0);
+            const uint16_t uiCrc =
+                sim::Crc16Xmodem(reinterpret_cast<const uint8_t*>(baChunk.constData()), 512) ^ (iStep == 1);
             Write(baChunk + char(uiCrc & 0xFF) + char(uiCrc >> 8));
         }
-        QVERIFY(spy.wait(1000));
+        QTRY_COMPARE(spy.size(), 1);
         QCOMPARE(spy.at(0).at(0).toBool(), true);
         QCOMPARE(pSim->UpdateCrcErrors(), 1);
         QCOMPARE(pSim->UpdateImage(), baFile + QByteArray(152, '\xFF'));
-        QVERIFY(!pSim->IsUpdating()); // the loader asks nothing more
-        QVERIFY(Ask("VNREQ,0").startsWith("$VNINFO2,"));
     }
 };
 
