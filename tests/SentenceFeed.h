@@ -2,9 +2,11 @@
 
 #include "testsupport/ProtocolFacts.h"
 
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <initializer_list>
+#include <unistd.h>
 
 using facts::FeedSentence;
 using facts::Framed;
@@ -22,4 +24,29 @@ public:
     void operator()(const QByteArray& baName, const Columns&... values) const {
         (QTest::newRow(baName.constData()) << ... << values);
     }
+};
+
+// Redirects the standard error stream to a temporary file for its lifetime, so that a test can compare
+// the framer's and the parsers' messages letter for letter.
+class StderrCapture {
+public:
+    StderrCapture() {
+        fflush(stderr);
+        file.open();
+        dup2(file.handle(), STDERR_FILENO);
+    }
+    ~StderrCapture() { Text(); }
+
+    // Everything written to stderr since construction; ends the redirection.
+    QByteArray Text() {
+        fflush(stderr);
+        if (iSavedFd >= 0 && dup2(iSavedFd, STDERR_FILENO) >= 0 && close(iSavedFd) == 0)
+            iSavedFd = -1;
+        file.seek(0);
+        return file.readAll();
+    }
+
+private:
+    int iSavedFd = dup(STDERR_FILENO);
+    QTemporaryFile file;
 };

@@ -2,7 +2,6 @@
 // the tool sends, which identifier reaches which handler, the field converters, the parser's clock, day
 // numbers and the display texts.
 #include "SentenceFeed.h"
-#include "StderrCapture.h"
 #include "common/Formats.h"
 #include "common/TimeOfDay.h"
 #include "framing/AppendChecksum.h"
@@ -46,7 +45,6 @@ private slots:
     }
     void Frames_data();
     void Frames();
-    void RandomBytesStayInBounds();
     void AppendChecksum_data();
     void AppendChecksum();
     void Crc16();
@@ -84,7 +82,6 @@ void TestProtocol::Frames_data() {
     // The 24th comma is also the 119th body character: both limits trip on the same byte.
     Row("both limits on one byte", Framed(QByteArray(95, 'a') + QByteArray(24, ',')), {},
         "NMEA field count error\nNMEA size error.\n");
-    Row("sentences back to back", baReq + baReq + "$VNREQ,0*42", {"$VNREQ|0", "$VNREQ|0", "$VNREQ|0"}, "");
 }
 
 void TestProtocol::Frames() {
@@ -103,23 +100,6 @@ void TestProtocol::Frames() {
     QTEST(framer.asSentences, "asSentences");
     QCOMPARE(iCodes, int(framer.asSentences.filter("VNREQ").size()));
     QCOMPARE(framer.uiState, uint32_t(BasicNMEA::Idle));
-}
-
-void TestProtocol::RandomBytesStayInBounds() {
-    // Mostly separators and start characters, so the limits and restarts are hit often.
-    static const char kAlphabet[] = "$!*,,,,,aZ09\r\n";
-    QRandomGenerator random(kSeed);
-    RecordingFramer framer;
-    StderrCapture capture;
-    for (int i = 0; i < 200000; ++i) {
-        const uint8_t byChar = random.bounded(4) == 0 ? static_cast<uint8_t>(random.bounded(256))
-                                                      : static_cast<uint8_t>(kAlphabet[random.bounded(14)]);
-        framer.ProcessByte(byChar);
-        QVERIFY2(framer.byLength < BasicNMEA::kMaxLength && framer.byFieldCount <= BasicNMEA::kMaxFields &&
-                     framer.uiState <= BasicNMEA::ChecksumLow,
-                 qPrintable(QString("byte %1 of seed %2").arg(i).arg(kSeed)));
-    }
-    QVERIFY(!framer.asSentences.isEmpty());
 }
 
 void TestProtocol::AppendChecksum_data() {
@@ -175,9 +155,7 @@ void TestProtocol::Dispatch_data() {
                 bTaken ? fact.uiCode : uint(CodeNone), baMessage);
         }
     }
-    Row("bang start", "!VNREQ,0", CodeRequest, "");
     Row("case matters: vnreq", "vnreq,0", CodeNone, "");
-    Row("empty sentence", "", CodeNone, "");
     Row("mixed-constellation GSV", "GNGSV,1,1,04,01,02,003,04,05,06,007,08,09,10,011,12,13,14,015,16",
         CodeNone, "");
 }
@@ -236,7 +214,6 @@ void TestProtocol::Converters_data() {
     Row("time: leading space", 't', " 1:02:03", "-1");
     Row("time: largest", 't', "596523:14:07", "2147483647");
     Row("time: one second too many", 't', "596523:14:08", "-1");
-    Row("time: hours overflow", 't', "99999999999:00:00", "-1");
     // 2^64 + 5 seconds: a number read on past 64 bits would come back as 5.
     Row("time: seconds past 64 bits", 't', "0:00:18446744073709551621", "-1");
     Row("float: negative", 'f', "-0.25", "-0.25");
@@ -248,12 +225,10 @@ void TestProtocol::Converters_data() {
     Row("float: spaces, sign and tail", 'f', "  +4.75xyz", "4.75");
     Row("float: integer part above 2^31", 'f', "4294967295", "4.2949673e+09");
     Row("float: long fraction", 'f', "0.1234567890123456789012345", "0.123456791");
-    Row("float: fraction longer than 64 digits", 'f', "1." + QByteArray(70, '0') + "5", "1");
     Row("float: zero with huge exponent", 'f', "0e99", "0");
     Row("float: exponent does not wrap", 'f', "1e4294967297", "inf");
     Row("degrees only", '2', "48", "48.00000");
     Row("cut inside the degrees", '2', "4_30.0", "4.00000");
-    Row("longitude cut short", '3', "12_9.5", "12.00000");
 }
 
 void TestProtocol::Converters() {
@@ -342,15 +317,12 @@ void TestProtocol::Texts_data() {
     Row("hh:mm", 't', 3900, 1, "01:05");
     Row("h:mm:ss", 't', 3723, 2, "1:02:03");
     Row("hh:mm:ss", 't', 3723, 3, "01:02:03");
-    Row("duration past a day", 't', 90000, 1, "25:00");
     Row("largest duration", 't', 4294967295u, 2, "1193046:28:15");
     Row("IGC name", 'n', 12345, 1, "2024-05-17-VNK-9IX-01.igc");
     Row("IGC three-digit flight number", 'n', 35, 255, "2024-05-17-VNK-00Z-255.igc");
     Row("IGC five-digit year", 'N', QDate(10000, 1, 1).toJulianDay(), 7, "10000-01-01-VNK-0RS-07.igc");
     // The serial's last three base-36 digits name the instrument.
-    Row("IGC serial digit carry", 'n', 36, 1, "2024-05-17-VNK-010-01.igc");
     Row("IGC largest serial of three digits", 'n', 46655, 1, "2024-05-17-VNK-ZZZ-01.igc");
-    Row("IGC serial wraps", 'n', 46656, 1, "2024-05-17-VNK-000-01.igc");
     Row("IGC 32-bit serial", 'n', 4294967295u, 1, "2024-05-17-VNK-1Z3-01.igc");
 }
 

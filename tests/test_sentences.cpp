@@ -2,7 +2,6 @@
 // the receiver's, FLARM's, the LX and Cambridge instruments' and the LX data requests, with short,
 // overlong and stale inputs.
 #include "SentenceFeed.h"
-#include "StderrCapture.h"
 #include "common/TimeOfDay.h"
 
 #include <QtTest>

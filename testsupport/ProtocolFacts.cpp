@@ -2,7 +2,6 @@
 
 #include <QByteArrayList>
 
-#include <cstdio>
 #include <type_traits>
 
 namespace facts {
@@ -49,14 +48,11 @@ uint32_t MsBetween(uint32_t uiFromMs, uint32_t uiToMs) {
 namespace {
 
 // One value as a record text shows it: numbers as printf's "%g" and "%d" show them, fixed texts quoted.
-template <typename T> std::enable_if_t<std::is_integral_v<T>, QByteArray> Shown(T value) {
-    return QByteArray::number(value);
-}
-
-QByteArray Shown(double dValue) {
-    char acText[32];
-    snprintf(acText, sizeof acText, "%g", dValue);
-    return acText;
+template <typename T> QByteArray Shown(const T& value) {
+    if constexpr (std::is_floating_point_v<T>)
+        return QString::asprintf("%g", double(value)).toLatin1();
+    else
+        return QByteArray::number(value);
 }
 
 QByteArray Shown(const QByteArray& baText) {
