@@ -51,12 +51,10 @@ private slots:
     void Dispatch_data();
     void Dispatch();
     void DebugTraceAndStamp();
-    void Converters_data();
-    void Converters();
+    void Units_data();
+    void Units();
     void ClockMatchesQTime();
     void DaysAgreeWithQDate();
-    void Texts_data();
-    void Texts();
 };
 
 void TestProtocol::Frames_data() {
@@ -186,68 +184,117 @@ void TestProtocol::DebugTraceAndStamp() {
     QVERIFY(facts::MsBetween(uiBeforeMs, framer.parser.uiLastSentenceMs) < 1000u);
 }
 
-void TestProtocol::Converters_data() {
-    // i: ParseInt with default 5; h: ParseHex; x: with "0x"; t: ParseTime; f: ParseFloat to nine digits,
-    // which tells every float apart; 2 and 3: ParseCoordinate in degrees, "_" standing for the field's end.
-    const DataTable<char, QByteArray, QByteArray> Row({"cParser", "baText", "baExpected"});
+void TestProtocol::Units_data() {
+    // The field converters: i: ParseInt with default iArg; h: ParseHex, with "0x" if iArg; t: ParseTime;
+    // f: ParseFloat to nine digits, which tells every float apart; c: ParseCoordinate of iArg degree digits,
+    // in degrees, "_" standing for the field's end. The display texts: F: FormatFixed with iArg decimals;
+    // d: FormatDate of a day number, p: of a packed logbook time, in format iArg; T: FormatTime of seconds,
+    // iArg 1 adding the leading zero and 2 the seconds; n: the IGC file name of 17 May 2024 for the serial
+    // and flight iArg, N: of the day number for serial 1000.
+    const DataTable<char, QByteArray, int, QByteArray> Row({"cUnit", "baInput", "iArg", "baExpected"});
 
-    Row("int: lone minus", 'i', "-", "5");
-    Row("int: spaces, sign and tail", 'i', "  -12x", "-12");
-    Row("int: all six white spaces, plus", 'i', " \t\n\v\f\r+42", "42");
-    Row("int: top-bit byte is no digit", 'i', "\xb5", "5");
-    Row("int: lowest", 'i', "-2147483648", "-2147483648");
-    Row("int: wraps past 2^32", 'i', "4294967297", "1");
-    Row("hex: mixed case, stops at G", 'h', "1A2bG3", "6699");
-    Row("hex: no digit", 'h', "-1", "0");
-    Row("hex: prefix not expected", 'h', "0x10", "0");
-    Row("hex: wraps past 32 bits", 'h', "123456789", "591751049");
-    Row("hex: capital prefix", 'x', "0X1f", "31");
-    Row("hex: prefix missing", 'x', "10", "0");
-    Row("time: h:m:s", 't', "1:02:03", "3723");
-    Row("time: sixty minutes accepted", 't', "0:60:00", "3600");
-    Row("time: 61 minutes", 't', "0:61:00", "-1");
-    Row("time: 60 seconds", 't', "0:00:60", "-1");
-    Row("time: h:m", 't', "1:30", "5400");
-    Row("time: h:m with 61 minutes", 't', "1:61", "-1");
-    Row("time: no colon", 't', "12", "-1");
-    Row("time: three colons", 't', "1:2:3:4", "-1");
-    Row("time: leading space", 't', " 1:02:03", "-1");
-    Row("time: largest", 't', "596523:14:07", "2147483647");
-    Row("time: one second too many", 't', "596523:14:08", "-1");
+    Row("int: lone minus", 'i', "-", 5, "5");
+    Row("int: spaces, sign and tail", 'i', "  -12x", 5, "-12");
+    Row("int: all six white spaces, plus", 'i', " \t\n\v\f\r+42", 5, "42");
+    Row("int: top-bit byte is no digit", 'i', "\xb5", 5, "5");
+    Row("int: lowest", 'i', "-2147483648", 5, "-2147483648");
+    Row("int: wraps past 2^32", 'i', "4294967297", 5, "1");
+    Row("hex: mixed case, stops at G", 'h', "1A2bG3", 0, "6699");
+    Row("hex: no digit", 'h', "-1", 0, "0");
+    Row("hex: wraps past 32 bits", 'h', "123456789", 0, "591751049");
+    Row("hex: capital prefix", 'h', "0X1f", 1, "31");
+    Row("hex: prefix missing", 'h', "10", 1, "0");
+    Row("time: h:m:s", 't', "1:02:03", 0, "3723");
+    Row("time: sixty minutes accepted", 't', "0:60:00", 0, "3600");
+    Row("time: 61 minutes", 't', "0:61:00", 0, "-1");
+    Row("time: 60 seconds", 't', "0:00:60", 0, "-1");
+    Row("time: h:m", 't', "1:30", 0, "5400");
+    Row("time: h:m with 61 minutes", 't', "1:61", 0, "-1");
+    Row("time: no colon", 't', "12", 0, "-1");
+    Row("time: three colons", 't', "1:2:3:4", 0, "-1");
+    Row("time: leading space", 't', " 1:02:03", 0, "-1");
+    Row("time: largest", 't', "596523:14:07", 0, "2147483647");
+    Row("time: one second too many", 't', "596523:14:08", 0, "-1");
     // 2^64 + 5 seconds: a number read on past 64 bits would come back as 5.
-    Row("time: seconds past 64 bits", 't', "0:00:18446744073709551621", "-1");
-    Row("float: negative", 'f', "-0.25", "-0.25");
-    Row("float: decimal comma", 'f', ",5", "0.5");
-    Row("float: exponent", 'f', "1.5E2", "150");
-    Row("float: negative exponent", 'f', "2e-1", "0.200000003");
-    Row("float: space after exponent letter", 'f', "1e 2", "100");
-    Row("float: exponent without digits", 'f', "3E", "3");
-    Row("float: spaces, sign and tail", 'f', "  +4.75xyz", "4.75");
-    Row("float: integer part above 2^31", 'f', "4294967295", "4.2949673e+09");
-    Row("float: long fraction", 'f', "0.1234567890123456789012345", "0.123456791");
-    Row("float: zero with huge exponent", 'f', "0e99", "0");
-    Row("float: exponent does not wrap", 'f', "1e4294967297", "inf");
-    Row("degrees only", '2', "48", "48.00000");
-    Row("cut inside the degrees", '2', "4_30.0", "4.00000");
+    Row("time: seconds past 64 bits", 't', "0:00:18446744073709551621", 0, "-1");
+    Row("float: negative", 'f', "-0.25", 0, "-0.25");
+    Row("float: decimal comma", 'f', ",5", 0, "0.5");
+    Row("float: exponent", 'f', "1.5E2", 0, "150");
+    Row("float: negative exponent", 'f', "2e-1", 0, "0.200000003");
+    Row("float: space after exponent letter", 'f', "1e 2", 0, "100");
+    Row("float: exponent without digits", 'f', "3E", 0, "3");
+    Row("float: spaces, sign and tail", 'f', "  +4.75xyz", 0, "4.75");
+    Row("float: integer part above 2^31", 'f', "4294967295", 0, "4.2949673e+09");
+    Row("float: long fraction", 'f', "0.1234567890123456789012345", 0, "0.123456791");
+    Row("float: zero with huge exponent", 'f', "0e99", 0, "0");
+    Row("float: exponent does not wrap", 'f', "1e4294967297", 0, "inf");
+    Row("degrees only", 'c', "48", 2, "48.00000");
+    Row("cut inside the degrees", 'c', "4_30.0", 2, "4.00000");
+
+    Row("rounds up into the integer", 'F', "9.96", 1, "10.0");
+    Row("zero has no sign", 'F', "0", 1, "0.0");
+    Row("negative below one", 'F', "-0.05", 2, "-0.05");
+    Row("zero-padded fraction", 'F', "1.05", 3, "1.050");
+    Row("half up", 'F', "2.5", 0, "3");
+    Row("negative half toward plus", 'F', "-2.5", 0, "-2");
+    Row("negative rounds down", 'F', "-2.6", 0, "-3");
+    Row("negative half away from zero", 'F', "-1250", -2, "-1300");
+    // Out of range of "%d": saturated instead of an undefined conversion.
+    Row("huge with decimals", 'F', "1e10", 1, "2147483647.0");
+    Row("huge negative, no decimals", 'F', "-1e10", 0, "-2147483647");
+    Row("infinity in hundreds", 'F', "inf", -2, "2147483647");
+    Row("NaN", 'F', "nan", 2, "0.00");
+    Row("power beyond float", 'F', "5", std::numeric_limits<int>::min(), "0");
+    Row("decimals capped at nine", 'F', "0.5", 12, "0.500000000");
+    Row("full year", 'd', "2460448", 1, "17.05.2024");
+    Row("format 2", 'd', "2460448", 2, "Inv. fmt");
+    Row("padded two-digit year", 'd', QByteArray::number(QDate(2005, 1, 1).toJulianDay()), 0, "01.01.05");
+    Row("packed 17 May 2024 13:45:10", 'p', "1954763110", 1, "17.05.2024");
+    Row("packed last second of 2099", 'p', "3594239999", 1, "31.12.2099");
+    // The packing allows month 0 and day 0; they roll back into the month and year before.
+    Row("packed month and day 0", 'p', "2073600", 1, "30.11.2023");
+    Row("h:mm", 'T', "3900", 0, "1:05");
+    Row("hh:mm", 'T', "3900", 1, "01:05");
+    Row("h:mm:ss", 'T', "3723", 2, "1:02:03");
+    Row("hh:mm:ss", 'T', "3723", 3, "01:02:03");
+    Row("largest duration", 'T', "4294967295", 2, "1193046:28:15");
+    Row("IGC name", 'n', "12345", 1, "2024-05-17-VNK-9IX-01.igc");
+    Row("IGC three-digit flight number", 'n', "35", 255, "2024-05-17-VNK-00Z-255.igc");
+    Row("IGC five-digit year", 'N', QByteArray::number(QDate(10000, 1, 1).toJulianDay()), 7,
+        "10000-01-01-VNK-0RS-07.igc");
+    // The serial's last three base-36 digits name the instrument.
+    Row("IGC largest serial of three digits", 'n', "46655", 1, "2024-05-17-VNK-ZZZ-01.igc");
+    Row("IGC 32-bit serial", 'n', "4294967295", 1, "2024-05-17-VNK-1Z3-01.igc");
 }
 
-void TestProtocol::Converters() {
-    QFETCH(char, cParser);
-    QFETCH(QByteArray, baText);
-    baText.replace('_', '\0');
-    const char* pszText = baText.constData();
+void TestProtocol::Units() {
+    QFETCH(char, cUnit);
+    QFETCH(QByteArray, baInput);
+    QFETCH(int, iArg);
+    const uint32_t uiInput = baInput.toUInt();
+    baInput.replace('_', '\0');
+    const char* pszText = baInput.constData();
     QByteArray baResult;
-    if (cParser == 'i')
-        baResult = QByteArray::number(ParseInt(pszText, 5));
-    else if (cParser == 'h' || cParser == 'x')
-        baResult = QByteArray::number(ParseHex(pszText, cParser == 'x'));
-    else if (cParser == 't')
+    if (cUnit == 'i')
+        baResult = QByteArray::number(ParseInt(pszText, iArg));
+    else if (cUnit == 'h')
+        baResult = QByteArray::number(ParseHex(pszText, iArg != 0));
+    else if (cUnit == 't')
         baResult = QByteArray::number(ParseTime(pszText));
-    else if (cParser == 'f')
+    else if (cUnit == 'f')
         baResult = QByteArray::number(ParseFloat(pszText), 'g', 9);
+    else if (cUnit == 'c')
+        baResult =
+            QByteArray::number(double(ParseCoordinate(pszText, uint8_t(iArg))) / double(kfDegToRad), 'f', 5);
+    else if (cUnit == 'F')
+        baResult = FormatFixed(baInput.toFloat(), iArg);
+    else if (cUnit == 'T')
+        baResult = FormatTime(uiInput, iArg & 2, iArg & 1);
+    else if (cUnit == 'n' || cUnit == 'N')
+        baResult =
+            FormatIGCFileName(cUnit == 'n' ? 2460448 : uiInput, uint8_t(iArg), cUnit == 'n' ? uiInput : 1000);
     else
-        baResult = QByteArray::number(
-            double(ParseCoordinate(pszText, uint8_t(cParser - '0'))) / double(kfDegToRad), 'f', 5);
+        baResult = FormatDate(cUnit == 'p' ? PackedTimeToDate(uiInput) : JulianDate(uiInput), iArg);
     QTEST(baResult, "baExpected");
 }
 
@@ -280,68 +327,6 @@ void TestProtocol::DaysAgreeWithQDate() {
         QCOMPARE((QList<int>{date.Year(), date.Month(), date.Day()}),
                  (QList<int>{dt.year(), dt.month(), dt.day()}));
     }
-}
-
-void TestProtocol::Texts_data() {
-    // f: FormatFixed with iStyle decimals; d: FormatDate of a day number, p: of a packed logbook time, in
-    // format iStyle; t: FormatTime of seconds, iStyle 1 adding the leading zero and 2 the seconds; n: the
-    // IGC file name of 17 May 2024 for serial dValue and flight iStyle. Every value is exact as a double.
-    const DataTable<char, double, int, QByteArray> Row({"cFrom", "dValue", "iStyle", "baText"});
-    const float fInf = std::numeric_limits<float>::infinity();
-
-    Row("rounds up into the integer", 'f', 9.96f, 1, "10.0");
-    Row("zero has no sign", 'f', 0.0f, 1, "0.0");
-    Row("negative below one", 'f', -0.05f, 2, "-0.05");
-    Row("zero-padded fraction", 'f', 1.05f, 3, "1.050");
-    Row("half up", 'f', 2.5f, 0, "3");
-    Row("negative half toward plus", 'f', -2.5f, 0, "-2");
-    Row("negative rounds down", 'f', -2.6f, 0, "-3");
-    Row("hundreds", 'f', 1234.5f, -2, "1200");
-    Row("negative half away from zero", 'f', -1250.0f, -2, "-1300");
-    // Out of range of "%d": saturated instead of an undefined conversion.
-    Row("huge with decimals", 'f', 1e10f, 1, "2147483647.0");
-    Row("huge negative, no decimals", 'f', -1e10f, 0, "-2147483647");
-    Row("infinity in hundreds", 'f', fInf, -2, "2147483647");
-    Row("NaN", 'f', std::numeric_limits<float>::quiet_NaN(), 2, "0.00");
-    Row("power beyond float", 'f', 5.0f, std::numeric_limits<int>::min(), "0");
-    Row("decimals capped at nine", 'f', 0.5f, 12, "0.500000000");
-    Row("full year", 'd', 2460448, 1, "17.05.2024");
-    Row("format 2", 'd', 2460448, 2, "Inv. fmt");
-    Row("padded two-digit year", 'd', QDate(2005, 1, 1).toJulianDay(), 0, "01.01.05");
-    Row("before the common era", 'd', 0, 1, "24.11.-4714");
-    Row("packed 17 May 2024 13:45:10", 'p', 1954763110, 1, "17.05.2024");
-    Row("packed last second of 2099", 'p', 3594239999u, 1, "31.12.2099");
-    // The packing allows month 0 and day 0; they roll back into the month and year before.
-    Row("packed month and day 0", 'p', 24 * 86400, 1, "30.11.2023");
-    Row("h:mm", 't', 3900, 0, "1:05");
-    Row("hh:mm", 't', 3900, 1, "01:05");
-    Row("h:mm:ss", 't', 3723, 2, "1:02:03");
-    Row("hh:mm:ss", 't', 3723, 3, "01:02:03");
-    Row("largest duration", 't', 4294967295u, 2, "1193046:28:15");
-    Row("IGC name", 'n', 12345, 1, "2024-05-17-VNK-9IX-01.igc");
-    Row("IGC three-digit flight number", 'n', 35, 255, "2024-05-17-VNK-00Z-255.igc");
-    Row("IGC five-digit year", 'N', QDate(10000, 1, 1).toJulianDay(), 7, "10000-01-01-VNK-0RS-07.igc");
-    // The serial's last three base-36 digits name the instrument.
-    Row("IGC largest serial of three digits", 'n', 46655, 1, "2024-05-17-VNK-ZZZ-01.igc");
-    Row("IGC 32-bit serial", 'n', 4294967295u, 1, "2024-05-17-VNK-1Z3-01.igc");
-}
-
-void TestProtocol::Texts() {
-    QFETCH(char, cFrom);
-    QFETCH(double, dValue);
-    QFETCH(int, iStyle);
-    const uint32_t uiValue = cFrom == 'f' ? 0 : static_cast<uint32_t>(dValue);
-    if (cFrom == 'f')
-        QTEST(QByteArray(FormatFixed(static_cast<float>(dValue), iStyle)), "baText");
-    else if (cFrom == 't')
-        QTEST(QByteArray(FormatTime(uiValue, iStyle & 2, iStyle & 1)), "baText");
-    else if (cFrom == 'n' || cFrom == 'N')
-        QTEST(QByteArray(FormatIGCFileName(cFrom == 'n' ? 2460448 : uiValue, static_cast<uint8_t>(iStyle),
-                                           cFrom == 'n' ? uiValue : 1000)),
-              "baText");
-    else
-        QTEST(QByteArray(FormatDate(cFrom == 'p' ? PackedTimeToDate(uiValue) : JulianDate(uiValue), iStyle)),
-              "baText");
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)
