@@ -45,8 +45,6 @@ private slots:
     }
     void Frames_data();
     void Frames();
-    void AppendChecksum_data();
-    void AppendChecksum();
     void Crc16();
     void Dispatch_data();
     void Dispatch();
@@ -98,24 +96,6 @@ void TestProtocol::Frames() {
     QTEST(framer.asSentences, "asSentences");
     QCOMPARE(iCodes, int(framer.asSentences.filter("VNREQ").size()));
     QCOMPARE(framer.uiState, uint32_t(BasicNMEA::Idle));
-}
-
-void TestProtocol::AppendChecksum_data() {
-    const DataTable<QByteArray, QByteArray> Row({"baText", "baExpected"});
-    Row("empty stays empty", "", "");
-    Row("start character is skipped whatever it is", "Xabc", "Xabc*60\r\n");
-    Row("upper-case digits", "$VNREQ,40,0", "$VNREQ,40,0*6A\r\n");
-}
-
-void TestProtocol::AppendChecksum() {
-    QFETCH(QByteArray, baText);
-    QFETCH(QByteArray, baExpected);
-    char acBuf[32];
-    memset(acBuf, 'x', sizeof acBuf);
-    memcpy(acBuf, baText.constData(), static_cast<size_t>(baText.size()) + 1);
-    ::AppendChecksum(acBuf);
-    QCOMPARE(QByteArray(acBuf), baExpected);
-    QCOMPARE(acBuf[baExpected.size() + 1], 'x'); // nothing written past the new terminator
 }
 
 // The firmware chunks' CRC-16/XMODEM: the catalogue's check value, then the simulated instrument's own
@@ -190,7 +170,7 @@ void TestProtocol::Units_data() {
     // in degrees, "_" standing for the field's end. The display texts: F: FormatFixed with iArg decimals;
     // d: FormatDate of a day number, p: of a packed logbook time, in format iArg; T: FormatTime of seconds,
     // iArg 1 adding the leading zero and 2 the seconds; n: the IGC file name of 17 May 2024 for the serial
-    // and flight iArg, N: of the day number for serial 1000.
+    // and flight iArg, N: of the day number for serial 1000; k: the input with AppendChecksum.
     const DataTable<char, QByteArray, int, QByteArray> Row({"cUnit", "baInput", "iArg", "baExpected"});
 
     Row("int: lone minus", 'i', "-", 5, "5");
@@ -265,6 +245,9 @@ void TestProtocol::Units_data() {
     // The serial's last three base-36 digits name the instrument.
     Row("IGC largest serial of three digits", 'n', "46655", 1, "2024-05-17-VNK-ZZZ-01.igc");
     Row("IGC 32-bit serial", 'n', "4294967295", 1, "2024-05-17-VNK-1Z3-01.igc");
+    Row("checksum of empty text: none", 'k', "", 0, "");
+    Row("checksum skips the start character, whatever it is", 'k', "Xabc", 0, "Xabc*60\r\n");
+    Row("checksum in upper-case digits", 'k', "$VNREQ,40,0", 0, "$VNREQ,40,0*6A\r\n");
 }
 
 void TestProtocol::Units() {
@@ -293,7 +276,14 @@ void TestProtocol::Units() {
     else if (cUnit == 'n' || cUnit == 'N')
         baResult =
             FormatIGCFileName(cUnit == 'n' ? 2460448 : uiInput, uint8_t(iArg), cUnit == 'n' ? uiInput : 1000);
-    else
+    else if (cUnit == 'k') {
+        char acBuf[32];
+        memset(acBuf, 'x', sizeof acBuf);
+        memcpy(acBuf, pszText, static_cast<size_t>(baInput.size()) + 1);
+        ::AppendChecksum(acBuf);
+        baResult = acBuf;
+        QCOMPARE(acBuf[baResult.size() + 1], 'x'); // nothing written past the new terminator
+    } else
         baResult = FormatDate(cUnit == 'p' ? PackedTimeToDate(uiInput) : JulianDate(uiInput), iArg);
     QTEST(baResult, "baExpected");
 }

@@ -51,8 +51,6 @@ const QByteArrayList kFlarm{"PFLAU,1,1,1,1,1,1,1,1,1,1",
                             "PFLAE,A,1,AB,An earlier error with a long message",
                             "PFLAL,An earlier log line that is long",
                             "PFLAQ,OPERATIONS,An earlier long info text,99"};
-// The earlier error came this long ago (the holder has dealt with it).
-const QByteArray kErrorAge29s = "+29000", kErrorAge30s = "+30001";
 const QByteArrayList kLongPilot{"$LXDT,SET,PILOT,ABCDEFGHIJKLMNOPQRST,ABCDEFGHIJKLMNOPQRST"};
 
 } // namespace
@@ -160,10 +158,11 @@ void TestSentences::Records_data() {
     Row("new error code, message cut", kFlarm, "PFLAE,A,3,1F0042," + ba40m + "mmmmm",
         "PFLAE received\nErr: 66/0x1F0042, Sev: 3, Msg:" + ba40m + "\n", "3 66 '" + ba40m + "' 0");
     Row("severity 0 stores no error", {}, "PFLAE,A,0,11,No error", "PFLAE received\n", "-1 65535 '' 1");
-    // The unit repeats an active error: the same code within 30 s is not new.
-    Row("same error within 30 s", kFlarm + QByteArrayList{kErrorAge29s}, "PFLAE,A,3,AB,new",
-        "PFLAE received\n", baEarlierError);
-    Row("same error after 30 s", kFlarm + QByteArrayList{kErrorAge30s}, "PFLAE,A,3,AB,new",
+    // The unit repeats an active error: the same code within 30 s is not new. "+ms": the earlier error
+    // came this long ago (the holder has dealt with it).
+    Row("same error within 30 s", kFlarm + QByteArrayList{"+29000"}, "PFLAE,A,3,AB,new", "PFLAE received\n",
+        baEarlierError);
+    Row("same error after 30 s", kFlarm + QByteArrayList{"+30001"}, "PFLAE,A,3,AB,new",
         "PFLAE received\nErr: 171/0xAB, Sev: 3, Msg:new\n", "3 171 'new' 0");
     Row("log line cut", kFlarm, "PFLAL," + QByteArray(100, 'L'), "PFLAL received\n",
         "'" + QByteArray(82, 'L') + "'");

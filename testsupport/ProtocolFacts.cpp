@@ -60,9 +60,7 @@ QByteArray Shown(const QByteArray& baText) {
 template <size_t N> QByteArray Shown(const char (&szMember)[N]) {
     const QByteArray baAll(szMember, N);
     const int iLength = baAll.indexOf('\0');
-    if (iLength < 0)
-        return "*unterminated*";
-    if (baAll.count('\0') != int(N) - iLength)
+    if (baAll.count('\0') != int(N) - iLength) // no terminator, or something after it
         return "*unpadded*";
     return "'" + baAll.left(iLength) + "'";
 }
@@ -96,13 +94,12 @@ QByteArray FixText(const FixData& f) {
 QByteArray SatellitesText(const ParserNMEA& p) {
     QByteArrayList aTables;
     for (const SatelliteTable* pTable : {&p.gsvGps, &p.gsvGlonass, &p.gsvGalileo}) {
-        QByteArrayList aSlots;
+        QByteArrayList aTexts{Values(pTable->uiInView, pTable->iFill) + ":"};
         for (const SatelliteInView& s : pTable->aSat)
-            aSlots << Values(s.uiPrn, s.uiElevation, s.uiAzimuth, s.uiSnr).replace(' ', '/');
-        while (!aSlots.isEmpty() && aSlots.last() == "0/0/0/0")
-            aSlots.removeLast();
-        aTables << Values(pTable->uiInView, pTable->iFill) + ":" + (aSlots.isEmpty() ? "" : " ") +
-                       aSlots.join(' ');
+            aTexts << Values(s.uiPrn, s.uiElevation, s.uiAzimuth, s.uiSnr).replace(' ', '/');
+        while (aTexts.last() == "0/0/0/0")
+            aTexts.removeLast();
+        aTables << aTexts.join(' ');
     }
     return aTables.join(" | ");
 }
