@@ -1,6 +1,6 @@
 // The protocol library's units: the framer fed as the port reader feeds it, the checksum and CRC of what
-// the tool sends, which identifier reaches which handler, the field converters, the parser's clock, day
-// numbers and the display texts.
+// the tool sends, which identifier reaches which handler, the field converters, the parser's clock and
+// its stamps, day numbers and the display texts.
 #include "SentenceFeed.h"
 #include "common/Formats.h"
 #include "common/TimeOfDay.h"
@@ -48,7 +48,7 @@ private slots:
     void Crc16();
     void Dispatch_data();
     void Dispatch();
-    void DebugTraceAndStamp();
+    void TraceAndStamps();
     void Units_data();
     void Units();
     void ClockMatchesQTime();
@@ -149,19 +149,34 @@ void TestProtocol::Dispatch() {
         QTEST(capture.Text(), "baMessage");
 }
 
-// The trace lists the fields with their offsets; any sentence, taken or not, stamps the parse time.
-void TestProtocol::DebugTraceAndStamp() {
+// The trace lists the fields with their offsets. Any sentence, taken or not, stamps the parse time, and
+// FLARM's status and target take it too; the moment the GPS went missing stays until it is back.
+void TestProtocol::TraceAndStamps() {
     BasicNMEA framer;
+    FlarmStatus& status = framer.parser.flarmStatus;
     framer.parser.bDebug = true;
     StderrCapture capture;
     const uint32_t uiBeforeMs = TimeOfDayMs();
+    // Stamped between the start and now, however slow the machine.
+    const auto Stamped = [uiBeforeMs](uint32_t uiStampMs) {
+        return facts::MsBetween(uiBeforeMs, uiStampMs) <= facts::MsBetween(uiBeforeMs, TimeOfDayMs());
+    };
     QCOMPARE(FeedSentence(framer, "VNREQ,200,,5"), CodeRequest);
     QCOMPARE(capture.Text(), QByteArray("ParseNMEA begin\nFC 4\n0-0 $VNREQ\n1-7 200\n2-11 <0>\n3-12 5\n"));
-    QVERIFY(facts::MsBetween(uiBeforeMs, framer.parser.uiLastSentenceMs) < 1000u);
+    QVERIFY(Stamped(framer.parser.uiLastSentenceMs));
     framer.parser.bDebug = false;
+    status.uiGpsLostMs = 12345;
+    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), CodePflau);
+    QCOMPARE(status.uiGpsLostMs, 12345u);
+    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,2,1,0,,0,,,"), CodePflau);
+    QCOMPARE(status.uiGpsLostMs, 0u);
+    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), CodePflau);
+    QCOMPARE(FeedSentence(framer, "PFLAA,1,-500,,100,1,4B1234,,,,,8"), CodePflaa);
     framer.parser.uiLastSentenceMs -= 5000;
     QCOMPARE(FeedSentence(framer, "XYZZY"), CodeNone);
-    QVERIFY(facts::MsBetween(uiBeforeMs, framer.parser.uiLastSentenceMs) < 1000u);
+    for (const uint32_t uiStampMs : {framer.parser.uiLastSentenceMs, status.uiGpsLostMs, status.uiTimeMs,
+                                     framer.parser.flarmTarget.uiTimeMs})
+        QVERIFY(Stamped(uiStampMs));
 }
 
 void TestProtocol::Units_data() {

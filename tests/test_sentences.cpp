@@ -2,7 +2,6 @@
 // the receiver's, FLARM's, the LX and Cambridge instruments' and the LX data requests, with short,
 // overlong and stale inputs.
 #include "SentenceFeed.h"
-#include "common/TimeOfDay.h"
 
 #include <QtTest>
 
@@ -61,7 +60,6 @@ class TestSentences : public QObject {
 private slots:
     void Records_data();
     void Records();
-    void FlarmStampsAndGpsLatch();
 };
 
 void TestSentences::Records_data() {
@@ -254,22 +252,6 @@ void TestSentences::Records() {
     QCOMPARE(uiCode, baMessage.contains("nvalid") ? CodeNone : pFact->uiCode);
     QTEST(facts::RecordText(framer.parser, pFact->uiCode), "baRecord");
     framer.~BasicNMEA();
-}
-
-// The status and target take the parse time; the moment the GPS went missing stays until it is back.
-void TestSentences::FlarmStampsAndGpsLatch() {
-    BasicNMEA framer;
-    FlarmStatus& status = framer.parser.flarmStatus;
-    status.uiGpsLostMs = 12345;
-    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), CodePflau);
-    QCOMPARE(status.uiGpsLostMs, 12345u);
-    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,2,1,0,,0,,,"), CodePflau);
-    QCOMPARE(status.uiGpsLostMs, 0u);
-    const uint32_t uiLostMs = TimeOfDayMs();
-    QCOMPARE(FeedSentence(framer, "PFLAU,0,1,0,1,0,,0,,,"), CodePflau);
-    QCOMPARE(FeedSentence(framer, "PFLAA,1,-500,,100,1,4B1234,,,,,8"), CodePflaa);
-    for (const uint32_t uiStampMs : {status.uiGpsLostMs, status.uiTimeMs, framer.parser.flarmTarget.uiTimeMs})
-        QVERIFY(facts::MsBetween(uiLostMs, uiStampMs) < 1000u);
 }
 
 QTEST_GUILESS_MAIN(TestSentences)
