@@ -2,34 +2,30 @@
 
 #include <QByteArrayList>
 
-#include <cstdio>
 #include <type_traits>
 
 namespace facts {
 
 using namespace common;
 
+// Without a name, a refused field count brings no message. GNGSV reaches the GSV handler too, which never
+// takes it: a mixed constellation has no table.
 // clang-format off
 const DispatchFact kaDispatch[] = {
-    {"GPRMC", 12, 13, 1, CodeRmc, nullptr, false},  {"GNRMC", 12, 13, 1, CodeRmc, nullptr, false},
-    {"GPGGA", 15, 16, 1, CodeGga, "GGA", false},    {"GNGGA", 15, 16, 1, CodeGga, "GGA", false},
-    {"GPGSA", 18, 18, 1, CodeGsa, "GSA", false},    {"GNGSA", 18, 18, 1, CodeGsa, "GSA", false},
-    // GNGSV reaches the GSV handler too, which never takes it: a mixed constellation has no table.
-    {"GPGSV", 4, 24, 4, CodeGsv, "GSV", true},      {"GLGSV", 4, 24, 4, CodeGsv, "GSV", true},
-    {"GAGSV", 4, 24, 4, CodeGsv, "GSV", true},
-    {"GNGNS", 13, 13, 1, CodeGns, "GNS", false},    {"GPGNS", 13, 13, 1, CodeGns, "GNS", false},
-    {"GLGNS", 13, 13, 1, CodeGns, "GNS", false},    {"GBGNS", 13, 13, 1, CodeGns, "GNS", false},
-    {"PFLAU", 1, 24, 1, CodePflau, nullptr, false}, {"PFLAA", 12, 12, 1, CodePflaa, "PFLAA", false},
-    {"PFLAC", 1, 24, 1, CodePflac, nullptr, false}, {"PFLAE", 1, 24, 1, CodePflae, nullptr, false},
-    {"PFLAL", 1, 24, 1, CodePflal, nullptr, false}, {"PFLAQ", 1, 24, 1, CodePflaq, nullptr, false},
-    {"LXWP0", 1, 24, 1, CodeLxwp0, nullptr, false}, {"LXGRB", 1, 24, 1, CodeLxgrb, nullptr, false},
-    {"w", 13, 24, 1, CodeC302, "!W - C302", false}, {"PCAID", 4, 24, 1, CodePcaid, "PCAID", false},
-    {"PGRMZ", 4, 24, 1, CodePgrmz, "PGRMZ", false}, {"PNRMZ", 4, 24, 1, CodePgrmz, "PGRMZ", false},
-    {"PFLX0", 1, 24, 1, CodePflx0, nullptr, false}, {"PFLX2", 1, 24, 1, CodePflx2, nullptr, false},
-    {"RPYL", 1, 24, 1, CodeRpyl, nullptr, false},   {"VNDT", 1, 24, 1, CodeLxdt, nullptr, false},
-    {"LXDT", 1, 24, 1, CodeLxdt, nullptr, false},   {"VNREQ", 1, 24, 1, CodeRequest, nullptr, false},
-    {"VNINFO2", 1, 24, 1, CodeInfo, nullptr, false}, {"VNSET2", 1, 24, 1, CodeSettings, nullptr, false},
-    {"VNLOGBOOK", 1, 24, 1, CodeLogbook, nullptr, false},
+    {"GPRMC", CodeRmc, nullptr, 12, 13}, {"GNRMC", CodeRmc, nullptr, 12, 13},
+    {"GPGGA", CodeGga, "GGA", 15, 16},   {"GNGGA", CodeGga, "GGA", 15, 16},
+    {"GPGSA", CodeGsa, "GSA", 18, 18},   {"GNGSA", CodeGsa, "GSA", 18, 18},
+    {"GPGSV", CodeGsv, "GSV", 4, 24, 4, true}, {"GLGSV", CodeGsv, "GSV", 4, 24, 4, true},
+    {"GAGSV", CodeGsv, "GSV", 4, 24, 4, true},
+    {"GNGNS", CodeGns, "GNS", 13, 13},   {"GPGNS", CodeGns, "GNS", 13, 13},
+    {"GLGNS", CodeGns, "GNS", 13, 13},   {"GBGNS", CodeGns, "GNS", 13, 13},
+    {"PFLAU", CodePflau}, {"PFLAA", CodePflaa, "PFLAA", 12, 12}, {"PFLAC", CodePflac},
+    {"PFLAE", CodePflae}, {"PFLAL", CodePflal}, {"PFLAQ", CodePflaq},
+    {"LXWP0", CodeLxwp0}, {"LXGRB", CodeLxgrb}, {"w", CodeC302, "!W - C302", 13},
+    {"PCAID", CodePcaid, "PCAID", 4}, {"PGRMZ", CodePgrmz, "PGRMZ", 4}, {"PNRMZ", CodePgrmz, "PGRMZ", 4},
+    {"PFLX0", CodePflx0}, {"PFLX2", CodePflx2}, {"RPYL", CodeRpyl},
+    {"VNDT", CodeLxdt}, {"LXDT", CodeLxdt}, {"VNREQ", CodeRequest},
+    {"VNINFO2", CodeInfo}, {"VNSET2", CodeSettings}, {"VNLOGBOOK", CodeLogbook},
 };
 // clang-format on
 const int kDispatchCount = sizeof kaDispatch / sizeof kaDispatch[0];
@@ -49,14 +45,11 @@ uint32_t MsBetween(uint32_t uiFromMs, uint32_t uiToMs) {
 namespace {
 
 // One value as a record text shows it: numbers as printf's "%g" and "%d" show them, fixed texts quoted.
-template <typename T> std::enable_if_t<std::is_integral_v<T>, QByteArray> Shown(T value) {
-    return QByteArray::number(value);
-}
-
-QByteArray Shown(double dValue) {
-    char acText[32];
-    snprintf(acText, sizeof acText, "%g", dValue);
-    return acText;
+template <typename T> QByteArray Shown(const T& value) {
+    if constexpr (std::is_floating_point_v<T>)
+        return QString::asprintf("%g", double(value)).toLatin1();
+    else
+        return QByteArray::number(value);
 }
 
 QByteArray Shown(const QByteArray& baText) {
@@ -67,9 +60,7 @@ QByteArray Shown(const QByteArray& baText) {
 template <size_t N> QByteArray Shown(const char (&szMember)[N]) {
     const QByteArray baAll(szMember, N);
     const int iLength = baAll.indexOf('\0');
-    if (iLength < 0)
-        return "*unterminated*";
-    if (baAll.count('\0') != int(N) - iLength)
+    if (baAll.count('\0') != int(N) - iLength) // no terminator, or something after it
         return "*unpadded*";
     return "'" + baAll.left(iLength) + "'";
 }
@@ -103,13 +94,12 @@ QByteArray FixText(const FixData& f) {
 QByteArray SatellitesText(const ParserNMEA& p) {
     QByteArrayList aTables;
     for (const SatelliteTable* pTable : {&p.gsvGps, &p.gsvGlonass, &p.gsvGalileo}) {
-        QByteArrayList aSlots;
+        QByteArrayList aTexts{Values(pTable->uiInView, pTable->iFill) + ":"};
         for (const SatelliteInView& s : pTable->aSat)
-            aSlots << Values(s.uiPrn, s.uiElevation, s.uiAzimuth, s.uiSnr).replace(' ', '/');
-        while (!aSlots.isEmpty() && aSlots.last() == "0/0/0/0")
-            aSlots.removeLast();
-        aTables << Values(pTable->uiInView, pTable->iFill) + ":" + (aSlots.isEmpty() ? "" : " ") +
-                       aSlots.join(' ');
+            aTexts << Values(s.uiPrn, s.uiElevation, s.uiAzimuth, s.uiSnr).replace(' ', '/');
+        while (aTexts.last() == "0/0/0/0")
+            aTexts.removeLast();
+        aTables << aTexts.join(' ');
     }
     return aTables.join(" | ");
 }
@@ -132,21 +122,17 @@ QByteArray LxdtText(const LxdtData& lxdt) {
     case LxdtData::SetTp:
         return Values(baHead, v.tp.uiTpField4, v.tp.uiTpIndex, v.tp.szTpName, v.tp.fLatitude,
                       v.tp.fLongitude);
-    case LxdtData::SetZone: {
-        const LxdtZone& z = v.zone;
-        return Values(baHead, z.uiZoneIndex, z.uiZoneField4, z.bZoneFlag5, z.bZoneFlag6, z.fZoneAngle7,
-                      z.fZoneAngle8, z.fZoneAngle9, z.fZoneValue10, z.fZoneValue11, z.fZoneValue12);
-    }
-    case LxdtData::SetNavigate: {
-        const LxdtNavigate& n = v.navigate;
-        return Values(baHead, n.uiNavIndex, n.szNavName, n.fLatitude, n.fLongitude, n.uiNavField7,
-                      n.bNavFlag8, n.fNavValue9, n.byNavField10);
-    }
-    case LxdtData::SetMcBal: {
-        const LxdtMcBal& m = v.mcBal;
-        return Values(baHead, m.abyPresent, m.fMacCready, m.uiBallast, m.byMcBal5, m.byMcBal6, m.byMcBal7,
-                      m.byMcBal8, m.uiMcBal9);
-    }
+    case LxdtData::SetZone:
+        return Values(baHead, v.zone.uiZoneIndex, v.zone.uiZoneField4, v.zone.bZoneFlag5, v.zone.bZoneFlag6,
+                      v.zone.fZoneAngle7, v.zone.fZoneAngle8, v.zone.fZoneAngle9, v.zone.fZoneValue10,
+                      v.zone.fZoneValue11, v.zone.fZoneValue12);
+    case LxdtData::SetNavigate:
+        return Values(baHead, v.navigate.uiNavIndex, v.navigate.szNavName, v.navigate.fLatitude,
+                      v.navigate.fLongitude, v.navigate.uiNavField7, v.navigate.bNavFlag8,
+                      v.navigate.fNavValue9, v.navigate.byNavField10);
+    case LxdtData::SetMcBal:
+        return Values(baHead, v.mcBal.abyPresent, v.mcBal.fMacCready, v.mcBal.uiBallast, v.mcBal.byMcBal5,
+                      v.mcBal.byMcBal6, v.mcBal.byMcBal7, v.mcBal.byMcBal8, v.mcBal.uiMcBal9);
     case LxdtData::SetScVar:
         return Values(baHead, v.scVar.byScVar);
     default:
@@ -194,12 +180,10 @@ QByteArray RecordText(const ParserNMEA& p, SentenceCode uiCode) {
         return Values(p.flarmProgress.szOperation, p.flarmProgress.szInfo, p.flarmProgress.byProgress);
     case CodeLxwp0:
         return Values(p.lxwp0.fAirspeed, p.lxwp0.fAltitude, p.lxwp0.fVario);
-    case CodeC302: {
-        const C302Data& c = p.c302;
-        return Values(c.uiWindDirection, c.fWindSpeed, c.uiWindAge, c.fComponentWind, c.fAltitude, c.uiQnh,
-                      c.fTrueAirspeed, c.fVario, c.fAverager, c.fRelativeVario, c.fMacCready, c.uiBallast,
-                      c.uiBugs);
-    }
+    case CodeC302:
+        return Values(p.c302.uiWindDirection, p.c302.fWindSpeed, p.c302.uiWindAge, p.c302.fComponentWind,
+                      p.c302.fAltitude, p.c302.uiQnh, p.c302.fTrueAirspeed, p.c302.fVario, p.c302.fAverager,
+                      p.c302.fRelativeVario, p.c302.fMacCready, p.c302.uiBallast, p.c302.uiBugs);
     case CodePcaid:
         return Values(p.pcaid.bLogged, p.pcaid.fBaroAltitude, p.pcaid.uiPcaidField6, p.pcaid.uiPcaidField7);
     case CodePgrmz:
@@ -216,20 +200,16 @@ QByteArray RecordText(const ParserNMEA& p, SentenceCode uiCode) {
         return LxdtText(p.lxdt);
     case CodeRequest:
         return Values(p.request.uiCode, QByteArray("|"), p.request.auiArg);
-    case CodeInfo: {
-        const DeviceInfo& i = p.info;
-        return Values(i.szModel, i.szProduced, i.uiSerial, i.byFwMajor, i.byFwMinor, i.byFwBuild,
-                      i.fHwVersion, i.bValid);
-    }
-    case CodeSettings: {
-        const DeviceSettings& s = p.settings;
-        return Values(s.iTELevel, s.fVarioFilter, s.byServoTrigger, s.iServoChannel, s.uiPairKey,
-                      s.byTelemetry, s.bValid);
-    }
-    case CodeLogbook: {
-        const LogbookEntry& l = p.logbook;
-        return Values(l.uiFlightCount, l.uiAux2, l.uiDailyNr, l.uiPackedTime, l.uiAux5, l.uiFlightSize);
-    }
+    case CodeInfo:
+        return Values(p.info.szModel, p.info.szProduced, p.info.uiSerial, p.info.byFwMajor, p.info.byFwMinor,
+                      p.info.byFwBuild, p.info.fHwVersion, p.info.bValid);
+    case CodeSettings:
+        return Values(p.settings.iTELevel, p.settings.fVarioFilter, p.settings.byServoTrigger,
+                      p.settings.iServoChannel, p.settings.uiPairKey, p.settings.byTelemetry,
+                      p.settings.bValid);
+    case CodeLogbook:
+        return Values(p.logbook.uiFlightCount, p.logbook.uiAux2, p.logbook.uiDailyNr, p.logbook.uiPackedTime,
+                      p.logbook.uiAux5, p.logbook.uiFlightSize);
     default:
         return QByteArray();
     }

@@ -1,10 +1,8 @@
 #pragma once
 
 // What the protocol tests and the protocol fuzz harness know of the parser, each written once: which
-// identifiers are taken with which field counts, how the instrument frames a sentence, and every record
-// as text.
+// identifiers are taken with which field counts, and every record as text.
 #include "framing/BasicNMEA.h"
-#include "sim/SimWire.h"
 
 #include <QByteArray>
 
@@ -16,12 +14,12 @@ namespace facts {
 // in table order, and the field counts (identifier included) its handler takes.
 struct DispatchFact {
     const char* pszId;
-    uint8_t byMinFields;
-    uint8_t byMaxFields;
-    uint8_t byFieldStep; // GSV: four more fields for each satellite
     common::SentenceCode uiCode;
-    const char* pszRefusal; // name in the message of a refused field count; nullptr: refused silently
-    bool bRefusesContent;   // GSV may also refuse a sentence whose count it takes
+    const char* pszRefusal = nullptr; // name in the message of a refused field count, if it has one
+    uint8_t byMinFields = 1;
+    uint8_t byMaxFields = BasicNMEA::kMaxFields;
+    uint8_t byFieldStep = 1;      // GSV: four more fields for each satellite
+    bool bRefusesContent = false; // GSV may also refuse a sentence whose count it takes
 
     bool TakesFieldCount(int iFields) const {
         return iFields >= byMinFields && iFields <= byMaxFields && (iFields - byMinFields) % byFieldStep == 0;
@@ -38,33 +36,8 @@ const DispatchFact* DispatchFactOf(const char* pszId);
 // quoted, time stamps left out. A text member that lacks its terminator or its NUL padding shows a mark
 // with "*", a character that no field can carry.
 QByteArray RecordText(const common::ParserNMEA& parser, common::SentenceCode uiCode);
-inline bool HasBrokenText(const QByteArray& baRecord) {
-    return baRecord.contains('*');
-}
 
 // Milliseconds from one time-of-day stamp to a later one, across midnight too.
 uint32_t MsBetween(uint32_t uiFromMs, uint32_t uiToMs);
-
-// Sentence text as the instrument frames it: "$" in front unless the text starts with "$" or "!", then
-// the checksum and CR LF.
-inline QByteArray Framed(const QByteArray& baText) {
-    const bool bBang = baText.startsWith('!');
-    char acLine[256];
-    sim::FrameSentence(baText.mid(bBang || baText.startsWith('$') ? 1 : 0).constData(), acLine,
-                       sizeof acLine);
-    acLine[0] = bBang ? '!' : '$';
-    return acLine;
-}
-
-// Feeds the framed text byte by byte, as the port reader does; the code left by the completing byte.
-inline common::SentenceCode FeedSentence(BasicNMEA& framer, const QByteArray& baText) {
-    common::SentenceCode uiCode = 0;
-    for (const char c : Framed(baText)) {
-        framer.ProcessByte(static_cast<uint8_t>(c));
-        if (framer.uiLastCode != 0)
-            uiCode = framer.uiLastCode;
-    }
-    return uiCode;
-}
 
 } // namespace facts
