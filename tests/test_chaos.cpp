@@ -60,7 +60,7 @@ class TestChaos : public QObject {
                                      qPrintable(pRig->Find<QLabel>("deviceInfoLabel")->text()),
                                      qPrintable(pRig->Shown()), qPrintable(pRig->Stored()));
         // Qt Test cuts long messages short: the window's log up to here, steps and all, goes to stderr.
-        for (qsizetype i = qMax<qsizetype>(0, pRig->asDebug.size() - 60); i < pRig->asDebug.size(); ++i)
+        for (qsizetype i = qMax<qsizetype>(0, pRig->asDebug.size() - 150); i < pRig->asDebug.size(); ++i)
             fprintf(stderr, "%9.3f s %s\n", pRig->aiDebugNs[i] / 1e9, qPrintable(pRig->asDebug[i]));
     }
 
