@@ -130,9 +130,8 @@ private slots:
             Tick();
             QTRY_COMPARE(Sent(), QList<QByteArray>(i, "VNREQ,0"));
         }
-        pRig->Click("connectButton");
-        Open();
-        pRig->Click("connectButton"); // before the opening tick
+        for (int i = 0; i < 3; i++) // Disconnect, Connect, and Disconnect before the opening tick
+            pRig->Click("connectButton");
         pRig->sim.ClearLog();
         Tick(4);
         QCOMPARE(pRig->ReadSoFar(), QList<QByteArray>());
