@@ -37,11 +37,6 @@ const DispatchFact* DispatchFactOf(const char* pszId) {
     return nullptr;
 }
 
-uint32_t MsBetween(uint32_t uiFromMs, uint32_t uiToMs) {
-    constexpr uint32_t kMsPerDay = 86400000;
-    return (uiToMs + kMsPerDay - uiFromMs % kMsPerDay) % kMsPerDay;
-}
-
 namespace {
 
 // One value as a record text shows it: numbers as printf's "%g" and "%d" show them, fixed texts quoted.

@@ -37,7 +37,4 @@ const DispatchFact* DispatchFactOf(const char* pszId);
 // with "*", a character that no field can carry.
 QByteArray RecordText(const common::ParserNMEA& parser, common::SentenceCode uiCode);
 
-// Milliseconds from one time-of-day stamp to a later one, across midnight too.
-uint32_t MsBetween(uint32_t uiFromMs, uint32_t uiToMs);
-
 } // namespace facts
