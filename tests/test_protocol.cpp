@@ -391,7 +391,6 @@ void TestProtocol::Records_data() {
     Row("settings of two fields", kDevice, "VNSET2,7", "", "7 0 0 0 0 0 1");
     // The argument after the last one sent reads as 0; those beyond keep their values.
     Row("chunk request", kDevice, "VNREQ,201,5", "", "201 | 5 0 3 4 5 6 7 8 9 10");
-    Row("request without arguments", kDevice, "VNREQ", "", "0 | 1 2 3 4 5 6 7 8 9 10");
     Row("arguments beyond ten dropped", kDevice, "VNREQ,50,11,12,13,14,15,16,17,18,19,20,21,22,23", "",
         "50 | 11 12 13 14 15 16 17 18 19 20");
     Row("logbook row, count in 16 bits", {}, "VNLOGBOOK,70000,2,1,1954763110,77777,300", "",
@@ -480,7 +479,6 @@ void TestProtocol::Records_data() {
         "PFLAE received\nErr: 171/0xAB, Sev: 3, Msg:new\n", "3 171 'new' 0");
     Row("log line cut", kFlarm, "PFLAL," + QByteArray(100, 'L'), "PFLAL received\n",
         "'" + QByteArray(82, 'L') + "'");
-    Row("PFLAL empty", kFlarm, "PFLAL", "PFLAL received\n", "''");
     Row("progress only", kFlarm, "PFLAQ,IGCREADOUT,42", "PFLAQ received\n", "'IGCREADOUT' '' 42");
     Row("operation and info cut", kFlarm, "PFLAQ,FW-UPDATE-2,Flight-recorder-update-file,300",
         "PFLAQ received\n", "'FW-UPDATE-' 'Flight-recorder-upda' 44");

@@ -39,16 +39,15 @@ const DispatchFact* DispatchFactOf(const char* pszId) {
 
 namespace {
 
-// One value as a record text shows it: numbers as printf's "%g" and "%d" show them, fixed texts quoted.
+// One value as a record text shows it: numbers as printf's "%g" and "%d" show them, fixed texts quoted,
+// other texts as they are.
 template <typename T> QByteArray Shown(const T& value) {
     if constexpr (std::is_floating_point_v<T>)
         return QString::asprintf("%g", double(value)).toLatin1();
+    else if constexpr (std::is_same_v<T, QByteArray>)
+        return value;
     else
         return QByteArray::number(value);
-}
-
-QByteArray Shown(const QByteArray& baText) {
-    return baText;
 }
 
 // As its reader sees it, or the mark of a missing terminator or padding.
@@ -69,10 +68,6 @@ template <typename T, size_t N> QByteArray Shown(const T (&aValues)[N]) {
 
 template <typename... T> QByteArray Values(const T&... values) {
     return QByteArrayList{Shown(values)...}.join(' ');
-}
-
-QByteArray Hex(uint32_t uiValue) {
-    return QByteArray::number(uiValue, 16).toUpper();
 }
 
 double Deg(float fRadians) {
@@ -143,9 +138,8 @@ QByteArray RecordText(const ParserNMEA& p, SentenceCode uiCode) {
         return Values(p.rmc.fTime, p.rmc.bValid, Deg(p.rmc.fLatitude), Deg(p.rmc.fLongitude), p.rmc.fSpeed,
                       Deg(p.rmc.fCourse), p.rmc.dtDate.uiDayNumber);
     case CodeGga:
-        return FixText(p.gga);
     case CodeGns:
-        return FixText(p.gns);
+        return FixText(uiCode == CodeGga ? p.gga : p.gns);
     case CodeGsa:
         return Values(QByteArray(1, char(p.gsa.uiMode)), p.gsa.uiFixType, QByteArray("|"), p.gsa.abySatellite,
                       QByteArray("|"), p.gsa.fPdop, p.gsa.fHdop, p.gsa.fVdop);
@@ -154,12 +148,13 @@ QByteArray RecordText(const ParserNMEA& p, SentenceCode uiCode) {
     case CodePflau: {
         const FlarmStatus& s = p.flarmStatus;
         return Values(s.byRx, s.byTx, s.byGps, s.byPower, s.byAlarmLevel, s.byAlarmType, s.iRelativeBearing,
-                      s.iRelativeVertical, s.uiRelativeDistance, Hex(s.uiId));
+                      s.iRelativeVertical, s.uiRelativeDistance, QByteArray::number(s.uiId, 16).toUpper());
     }
     case CodePflaa: {
         const FlarmTarget& t = p.flarmTarget;
         return Values(t.byAlarmLevel, t.byIdType, t.byAircraftType, t.iRelativeNorth, t.iRelativeEast,
-                      t.iRelativeVertical, t.uiTrack, Hex(t.uiId), t.fTurnRate, t.fGroundSpeed, t.fClimbRate);
+                      t.iRelativeVertical, t.uiTrack, QByteArray::number(t.uiId, 16).toUpper(), t.fTurnRate,
+                      t.fGroundSpeed, t.fClimbRate);
     }
     case CodePflac: {
         const FlarmConfig& c = p.flarmConfig;
