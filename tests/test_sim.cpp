@@ -4,7 +4,6 @@
 #include "SentenceFeed.h"
 #include "sim/SimInstrument.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <fcntl.h>
