@@ -43,6 +43,15 @@ void AnswerFileDialog(const QString& sPath) {
     });
 }
 
+// A settings group's widgets in VNSET2's order: the first group's six, or a Pelko_2's two.
+QList<QWidget*> SettingsWidgets(const MainWindow* pWindow, bool bSecond) {
+    QList<QWidget*> apWidgets;
+    for (const char* pszName : {"teLevelSpin", "varioFilterSpin", "servoTriggerSpin", "servoChannelSpin",
+                                "pairKeySpin", "telemetryCombo", "pairKey2Spin", "telemetry2Combo"})
+        apWidgets << pWindow->findChild<QWidget*>(QLatin1String(pszName));
+    return bSecond ? apWidgets.mid(6) : apWidgets.first(6);
+}
+
 } // namespace
 
 void UseOffscreen() {
@@ -146,10 +155,6 @@ bool WindowRig::Until(const std::function<bool()>& bDone, int iMs, bool bTicking
     return true;
 }
 
-void WindowRig::RunFor(int iMs, bool bTicking) {
-    Until([] { return false; }, iMs, bTicking);
-}
-
 QList<QByteArray> WindowRig::ReadSoFar() {
     const int iMarkers = sim.RequestCount(kMarkerBody);
     const int iFd = open(sim.DevicePath().toLocal8Bit().constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
@@ -173,17 +178,9 @@ qint64 WindowRig::LoggedAtNs(const QString& sLine) const {
     return iIndex < 0 ? -1 : aiDebugNs[iIndex];
 }
 
-QList<QWidget*> WindowRig::SettingsWidgets(bool bSecond) const {
-    QList<QWidget*> apWidgets;
-    for (const char* pszName : {"teLevelSpin", "varioFilterSpin", "servoTriggerSpin", "servoChannelSpin",
-                                "pairKeySpin", "telemetryCombo", "pairKey2Spin", "telemetry2Combo"})
-        apWidgets << Find(pszName);
-    return bSecond ? apWidgets.mid(6) : apWidgets.first(6);
-}
-
 QString WindowRig::Shown(bool bSecond) const {
     QStringList asValues;
-    for (const QWidget* pWidget : SettingsWidgets(bSecond))
+    for (const QWidget* pWidget : SettingsWidgets(pWindow.get(), bSecond))
         asValues << pWidget->property(ValueProperty(pWidget)).toString();
     return asValues.join(QLatin1Char(','));
 }
@@ -196,7 +193,7 @@ QString WindowRig::Stored() const {
 
 void WindowRig::Type(const QString& sValues, bool bSecond) {
     const QStringList asValues = sValues.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    const QList<QWidget*> apWidgets = SettingsWidgets(bSecond);
+    const QList<QWidget*> apWidgets = SettingsWidgets(pWindow.get(), bSecond);
     for (int i = 0; i < asValues.size(); ++i)
         apWidgets[i]->setProperty(ValueProperty(apWidgets[i]), asValues[i]);
 }

@@ -53,7 +53,9 @@ public:
 
     // Runs the event loop, ticking a window without its own timer, until bDone holds or iMs have passed.
     bool Until(const std::function<bool()>& bDone, int iMs = kWaitMs, bool bTicking = true);
-    void RunFor(int iMs, bool bTicking = true);
+    void RunFor(int iMs, bool bTicking = true) {
+        Until([] { return false; }, iMs, bTicking);
+    }
     // Every sentence the instrument has read, once it has read all that went onto the line before: a
     // marker written from the tool's side must come in behind it. The markers are left out.
     QList<QByteArray> ReadSoFar();
@@ -87,7 +89,6 @@ public:
     QList<qint64> aiDebugNs;
 
 private:
-    QList<QWidget*> SettingsWidgets(bool bSecond) const; // the group's, in VNSET2's order
     static void CollectDebug(QtMsgType eType, const QMessageLogContext& context, const QString& sText);
 
     static inline WindowRig* pCurrent = nullptr;
