@@ -8,8 +8,6 @@
 #include <QTextEdit>
 #include <QtTest>
 
-using testsupport::WindowRig;
-
 Q_DECLARE_METATYPE(SimIdentity)
 Q_DECLARE_METATYPE(SimSettings)
 
@@ -29,7 +27,7 @@ QString IdentityLine(const char* pszModel) {
 class TestDeviceLink : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowRig> pRig;
+    std::unique_ptr<testsupport::WindowRig> pRig;
 
     QString Label() const { return pRig->Find<QLabel>("deviceInfoLabel")->text(); }
     QString Button() const { return pRig->Find<QAbstractButton>("connectButton")->text(); }
@@ -40,21 +38,17 @@ class TestDeviceLink : public QObject {
         return pRig->Find<QTextEdit>(pszName)->toPlainText().replace(QLatin1Char('\n'), "\r\n").toUtf8();
     }
     bool Hidden(const char* pszGroup) const { return pRig->Find(pszGroup)->isHidden(); }
-    // Connect pressed and the opening tick run: the next tick polls.
-    void Open() {
-        pRig->Click("connectButton");
-        pRig->Tick();
-    }
-    // Connected, and the identity asked for and taken; the next tick asks for the settings.
+    // Connect pressed, the port opened on the first tick and the identity asked for on the second and
+    // taken; the next tick asks for the settings.
     void Identify(const QString& sLine) {
-        Open();
-        pRig->Tick();
+        pRig->Click("connectButton");
+        pRig->Tick(2);
         QTRY_COMPARE(Label(), sLine);
     }
 
 private slots:
     void init() {
-        pRig = std::make_unique<WindowRig>();
+        pRig = std::make_unique<testsupport::WindowRig>();
         QVERIFY(pRig->MakeWindow());
     }
     void cleanup() { pRig.reset(); }
@@ -124,7 +118,8 @@ private slots:
     void commandLengthLimit() {
         QFETCH(int, length);
         const bool bSent = length <= 1017;
-        Open();
+        pRig->Click("connectButton");
+        pRig->Tick(); // the port opened: the next tick polls
         const QByteArray baBody = "VNX," + QByteArray(length - 4, 'A');
         QCOMPARE(pRig->pWindow->SendCommand(baBody.constData()), bSent);
         char acLine[1100]; // framed by the instrument's own wire code, as Framed frames shorter ones
