@@ -73,9 +73,10 @@ public:
     qint64 LoggedAtNs(const QString& sLine) const;
     qint64 NowNs() const { return clock.nsecsElapsed(); } // any thread may ask
 
-    // A settings group's values in VNSET2's order, as numbers apart by commas: the first group's six, the
-    // telemetry as the combo box's index, or a Pelko_2's pair key and protocol (bSecond). Stored gives the
-    // instrument's six so; Type fills a group's first widgets from such a text.
+    // A settings group's values in VNSET2's order, each number in its shortest form ("10" for 10.0) and
+    // apart by commas: the first group's six, the telemetry as the combo box's index, or a Pelko_2's pair
+    // key and protocol (bSecond). Stored gives the instrument's six so; Type fills a group's first widgets
+    // from such a text.
     QString Shown(bool bSecond = false) const;
     QString Stored() const;
     void Type(const QString& sValues, bool bSecond = false);
