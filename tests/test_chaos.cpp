@@ -9,14 +9,9 @@
 #include "testsupport/WindowRig.h"
 
 #include <QComboBox>
-#include <QDate>
-#include <QDir>
-#include <QHash>
 #include <QLabel>
 #include <QPushButton>
-#include <QRandomGenerator>
-#include <QTimer>
-#include <QtTest>
+#include <QtTest> // and with it all of Qt Core
 
 const quint32 kSeed = qEnvironmentVariable("VORNIK_CHAOS_SEED", QStringLiteral("20240517")).toUInt();
 const qint64 kRunMs = qEnvironmentVariable("VORNIK_CHAOS_SECONDS", QStringLiteral("60")).toLongLong() * 1000;
@@ -33,8 +28,9 @@ constexpr int kMaxFlights = 6;
 // flight's part; their first nine characters cover any row, any part.
 const char* const kapszRequests[] = {"VNREQ,0", "VNREQ,1", "VNREQ,40,0", "VNREQ,50,%d,%d"};
 // Buttons pressed in a storm, the more often the more often they are listed.
-const char* const kapszButtons[] = {"connectButton", "connectButton", "refreshButton", "emptyButton",
-                                    "updateButton",  "updateButton",  "clearButton",   "enableOutputCheck"};
+// Not Refresh: offered only while idle, it lists the ports again, which the device link test covers.
+const char* const kapszButtons[] = {"connectButton", "connectButton", "emptyButton",      "updateButton",
+                                    "updateButton",  "clearButton",   "enableOutputCheck"};
 
 class TestChaos : public QObject {
     Q_OBJECT
@@ -70,23 +66,20 @@ class TestChaos : public QObject {
         for (int i = 0; i < iCount && Sim().FlightCount() < kMaxFlights; ++i, ++iFlightsMade) {
             const QDate day = QDate(2024, 1, 1).addDays(iFlightsMade);
             const uint16_t uiNr = 1 + iFlightsMade % 3;
-            const uint32_t uiPacked =
-                sim::PackLogbookTime(day.year(), day.month(), day.day(), 36000 + 37 * iFlightsMade);
-            const int iIndex = Sim().AddFlight(Pick(3) == 0 ? auiSizes[Pick(6)] : random.bounded(1u, 16000u),
-                                               uiPacked, uiNr);
+            const int iIndex = Sim().AddFlight(
+                Pick(3) == 0 ? auiSizes[Pick(6)] : random.bounded(1u, 16000u),
+                sim::PackLogbookTime(day.year(), day.month(), day.day(), 36000 + 37 * iFlightsMade), uiNr);
             expectedFiles[day.toString(Qt::ISODate) + QString::asprintf("-VNK-9IX-%02d.igc", uiNr)] =
                 Sim().Flight(iIndex).baData;
         }
     }
-    // A press as a user makes it: only on a button that is there to press, with the instrument's port
-    // chosen before Connect, and Before done first (settings typed only where they can be saved: typed and
-    // not saved, they would rightly differ from the instrument's).
+    // A press as a user makes it: only on a button that is there to press, and Before done first (settings
+    // typed only where they can be saved: typed and not saved, they would rightly differ from the
+    // instrument's).
     void Press(const char* pszButton, const std::function<void()>& Before = nullptr) {
         QAbstractButton* pButton = pRig->Find<QAbstractButton>(pszButton);
         const bool bOffered = pButton->isVisible() && pButton->isEnabled();
         qDebug("chaos: %s%s", pszButton, bOffered ? "" : " (not offered)");
-        if (QComboBox* pPorts = pRig->Find<QComboBox>("portCombo"); Idle())
-            pPorts->setCurrentIndex(pPorts->findText(Sim().DevicePath()));
         if (bOffered && Before)
             Before();
         if (bOffered)
@@ -96,7 +89,6 @@ class TestChaos : public QObject {
     void Act() {
         const int iTimes = 1 + Pick(4), iRequest = Pick(4), iFlight = Pick(kMaxFlights), iPart = Pick(4);
         const QByteArray baLost = QString::asprintf(kapszRequests[iRequest], iFlight, iPart).toLatin1();
-        const QByteArray baRequest = baLost.left(9);
         const int ai[] = {random.bounded(-10, 121), random.bounded(5, 101), Pick(101),
                           random.bounded(-1, 25),   Pick(1000000),          Pick(5)};
         const QString sSettings =
@@ -107,7 +99,7 @@ class TestChaos : public QObject {
             const char* pszWhat;
             std::function<void(int)> Do;
         } aSteps[] = {
-            {8, 0, 8, "press", [&](int i) { Press(kapszButtons[i]); }},
+            {8, 0, std::size(kapszButtons), "press", [&](int i) { Press(kapszButtons[i]); }},
             {3, 0, 1, "settings saved", [&](int) { Press("saveButton", [&] { pRig->Type(sSettings); }); }},
             {8, 0, qMax(1, pFlights->count()), "download (row)",
              [&](int i) { Press("downloadButton", [&] { pFlights->setCurrentIndex(i); }); }},
@@ -137,8 +129,8 @@ class TestChaos : public QObject {
             {2, 0, 1, "request lost", [&](int) { Sim().LoseRequest(baLost, iTimes); }},
             // Four times: every time.
             {3, 500, 9000, "late by ms",
-             [&](int i) { Sim().SetLateAnswers(baRequest, i, iTimes == 4 ? -1 : iTimes); }},
-            {1, 0, 1, "answered twice", [&](int) { Sim().SetDoubleAnswers(baRequest); }},
+             [&](int i) { Sim().SetLateAnswers(baLost.left(9), i, iTimes == 4 ? -1 : iTimes); }},
+            {1, 0, 1, "answered twice", [&](int) { Sim().SetDoubleAnswers(baLost.left(9)); }},
             {1, 0, 1, "unplugged", [&](int) { Sim().Unplug(); }},
             {1, 0, 5, "unplugged at update chunk", [&](int i) { Sim().SetUnplugAtChunk(i); }},
             // The pilot flies again while the tool is not connected.
@@ -181,14 +173,10 @@ class TestChaos : public QObject {
         if (!pRig->Until(Done, kRecoverMs))
             Fail(QStringLiteral("%1 ms after the line was made clean: %2").arg(kRecoverMs).arg(pszWhat));
     }
-    // The tool finds its instrument again.
-    void Recover() {
-        Expect(
-            [this] {
-                return pRig->Find<QLabel>("deviceInfoLabel")->text() == QLatin1String(kIdentity) &&
-                       !pRig->Find("settingsGroup")->isHidden() && pRig->Shown() == pRig->Stored();
-            },
-            "identity and settings not shown");
+    // The tool has found its instrument again.
+    bool Found() const {
+        return pRig->Find<QLabel>("deviceInfoLabel")->text() == QLatin1String(kIdentity) &&
+               !pRig->Find("settingsGroup")->isHidden() && pRig->Shown() == pRig->Stored();
     }
     // Until a flight has come down and the firmware has been updated once, a calm does both, which must
     // complete on a clean line, answers that are still late from the storm notwithstanding.
@@ -197,7 +185,7 @@ class TestChaos : public QObject {
         Sim().ClearFaults();
         if (!Sim().IsPlugged() && !Sim().Replug())
             Fail(QStringLiteral("cannot replug"));
-        Recover();
+        Expect([this] { return Found(); }, "identity and settings not shown");
         if (iDownloads == 0 && Sim().FlightCount() > 0) {
             Expect([this] { return pRig->Find<QComboBox>("flightCombo")->count() > 0; }, "no flight listed");
             Press("downloadButton");
@@ -207,7 +195,7 @@ class TestChaos : public QObject {
             pRig->ChooseFile(sImage);
             Press("updateButton");
             Expect([this] { return iUpdates > 0; }, "no update completed");
-            Recover();
+            Expect([this] { return Found(); }, "identity and settings not shown");
         }
         // The pilot comes back with new flights when Empty has left few: disconnected, flights added, and
         // connected again.
@@ -258,7 +246,6 @@ private slots:
             }
         }
         QVERIFY2(sFailure.isEmpty(), qPrintable(sFailure));
-        QVERIFY2(iDownloads > 0 && iUpdates > 0, "no flight downloaded or no update completed");
         qInfo("%d flights downloaded, %d updates, %d ticks", iDownloads, iUpdates, iTicks);
     }
     void cleanup() { pRig.reset(); }

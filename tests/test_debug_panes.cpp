@@ -32,13 +32,13 @@ class TestDebugPanes : public QObject {
 private slots:
     void keepsTheLastLines() {
         testsupport::WindowRig rig;
-        QVERIFY(rig.MakeWindow());
-        QVERIFY(rig.Connect());
+        QVERIFY(rig.MakeWindow() && rig.Connect());
         // The poll falls silent once the settings and the empty logbook are in.
         QVERIFY(rig.Until([&rig] { return rig.sim.RequestCount("VNREQ,40,0") == 1; }));
         rig.RunFor(300);
         rig.Click("clearButton");
         QTextEdit* pPane = rig.Find<QTextEdit>("receivedText");
+        const QTextDocument* pDocument = pPane->document();
         QVERIFY(!pPane->isUndoRedoEnabled());
 
         for (int iFirst = 1; iFirst <= kLines; iFirst += kBatchLines) {
@@ -47,15 +47,13 @@ private slots:
                 baBatch += Line(i).toLatin1() + "\r\n";
             rig.sim.SendTraffic(baBatch);
             const int iSent = qMin(kLines, iFirst + kBatchLines - 1);
-            QVERIFY(rig.Until(
-                [pPane, iSent] { return pPane->document()->lastBlock().previous().text() == Line(iSent); }));
-            const int iBlocks = pPane->document()->blockCount();
+            QVERIFY(rig.Until([&] { return pDocument->lastBlock().previous().text() == Line(iSent); }));
+            const int iBlocks = pDocument->blockCount();
             QVERIFY2(iBlocks >= qMin(iSent + 1, kKeptLines) && iBlocks < kMostLines,
                      qPrintable(QString("%1 lines after %2").arg(iBlocks).arg(iSent)));
         }
 
         // Every line ends in CR LF, so the last block is the empty one behind the newest line.
-        const QTextDocument* pDocument = pPane->document();
         int iNumber = kLines - pDocument->blockCount() + 2;
         for (QTextBlock block = pDocument->firstBlock(); block != pDocument->lastBlock();
              block = block.next())

@@ -3,11 +3,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -23,21 +21,18 @@ constexpr int kWakeMs = 10;
 constexpr char kMarker[] = "$VNMARK*0D\r\n";
 constexpr char kMarkerBody[] = "VNMARK";
 
-} // namespace
-
-void UseOffscreen() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+// Where a settings widget holds its value.
+const char* ValueProperty(const QWidget* pWidget) {
+    return qobject_cast<const QComboBox*>(pWidget) ? "currentIndex" : "value";
 }
 
+// The file dialog that opens next is answered with sPath, typed as a user would, or cancelled when sPath
+// is empty.
 void AnswerFileDialog(const QString& sPath) {
-    QTimer* pTimer = new QTimer;
-    QObject::connect(pTimer, &QTimer::timeout, [pTimer, sPath] {
+    QTimer::singleShot(20, [sPath] {
         QFileDialog* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (pDialog == nullptr)
-            return;
-        pTimer->stop();
-        pTimer->deleteLater();
+            return AnswerFileDialog(sPath); // looked for again until it opens
         if (!sPath.isEmpty()) {
             pDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(sPath);
             QMetaObject::invokeMethod(pDialog, "accept");
@@ -46,7 +41,22 @@ void AnswerFileDialog(const QString& sPath) {
         if (pDialog->isVisible())
             pDialog->reject();
     });
-    pTimer->start(20);
+}
+
+// A settings group's widgets in VNSET2's order: the first group's six, or a Pelko_2's two.
+QList<QWidget*> SettingsWidgets(const MainWindow* pWindow, bool bSecond) {
+    QList<QWidget*> apWidgets;
+    for (const char* pszName : {"teLevelSpin", "varioFilterSpin", "servoTriggerSpin", "servoChannelSpin",
+                                "pairKeySpin", "telemetryCombo", "pairKey2Spin", "telemetry2Combo"})
+        apWidgets << pWindow->findChild<QWidget*>(QLatin1String(pszName));
+    return bSecond ? apWidgets.mid(6) : apWidgets.first(6);
+}
+
+} // namespace
+
+void UseOffscreen() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 QByteArray ReadFile(const QString& sName) {
@@ -118,8 +128,9 @@ bool WindowRig::Identified() {
     return Until([this] { return !Find<QLabel>("deviceInfoLabel")->text().isEmpty(); });
 }
 
-void WindowRig::Tick() {
-    QMetaObject::invokeMethod(pWindow.get(), "EverySecond", Qt::DirectConnection);
+void WindowRig::Tick(int iTimes) {
+    for (int i = 0; i < iTimes; ++i)
+        QMetaObject::invokeMethod(pWindow.get(), "EverySecond", Qt::DirectConnection);
 }
 
 void WindowRig::ChooseFile(const QString& sPath) {
@@ -142,10 +153,6 @@ bool WindowRig::Until(const std::function<bool()>& bDone, int iMs, bool bTicking
         }
     }
     return true;
-}
-
-void WindowRig::RunFor(int iMs, bool bTicking) {
-    Until([] { return false; }, iMs, bTicking);
 }
 
 QList<QByteArray> WindowRig::ReadSoFar() {
@@ -171,29 +178,24 @@ qint64 WindowRig::LoggedAtNs(const QString& sLine) const {
     return iIndex < 0 ? -1 : aiDebugNs[iIndex];
 }
 
-QString WindowRig::Shown() const {
-    return QString::asprintf(
-        "%d,%.1f,%d,%d,%d,%d", Find<QSpinBox>("teLevelSpin")->value(),
-        Find<QDoubleSpinBox>("varioFilterSpin")->value(), Find<QSpinBox>("servoTriggerSpin")->value(),
-        Find<QSpinBox>("servoChannelSpin")->value(), Find<QSpinBox>("pairKeySpin")->value(),
-        Find<QComboBox>("telemetryCombo")->currentIndex());
+QString WindowRig::Shown(bool bSecond) const {
+    QStringList asValues;
+    for (const QWidget* pWidget : SettingsWidgets(pWindow.get(), bSecond))
+        asValues << pWidget->property(ValueProperty(pWidget)).toString();
+    return asValues.join(QLatin1Char(','));
 }
 
 QString WindowRig::Stored() const {
     const SimSettings& s = sim.Settings();
-    return QString::asprintf("%d,%d.%d,%d,%d,%u,%d", s.iTELevel, s.iVarioFilterTenths / 10,
-                             s.iVarioFilterTenths % 10, s.iServoTrigger, s.iServoChannel, s.uiPairKey,
-                             s.iTelemetry);
+    return QString::asprintf("%d,%g,%d,%d,%u,%d", s.iTELevel, s.iVarioFilterTenths / 10.0, s.iServoTrigger,
+                             s.iServoChannel, s.uiPairKey, s.iTelemetry);
 }
 
-void WindowRig::Type(const QString& sValues) {
-    const QStringList as = sValues.split(QLatin1Char(','));
-    Find<QSpinBox>("teLevelSpin")->setValue(as[0].toInt());
-    Find<QDoubleSpinBox>("varioFilterSpin")->setValue(as[1].toDouble());
-    Find<QSpinBox>("servoTriggerSpin")->setValue(as[2].toInt());
-    Find<QSpinBox>("servoChannelSpin")->setValue(as[3].toInt());
-    Find<QSpinBox>("pairKeySpin")->setValue(as[4].toInt());
-    Find<QComboBox>("telemetryCombo")->setCurrentIndex(as[5].toInt());
+void WindowRig::Type(const QString& sValues, bool bSecond) {
+    const QStringList asValues = sValues.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QList<QWidget*> apWidgets = SettingsWidgets(pWindow.get(), bSecond);
+    for (int i = 0; i < asValues.size(); ++i)
+        apWidgets[i]->setProperty(ValueProperty(apWidgets[i]), asValues[i]);
 }
 
 // Only the window's thread writes debug lines; the rest go where they went before.

@@ -10,7 +10,6 @@
 
 #include <QAbstractButton>
 #include <QElapsedTimer>
-#include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QThread>
@@ -22,9 +21,6 @@ namespace testsupport {
 
 // Before the application is made: the tool's widgets need no screen.
 void UseOffscreen();
-// The file dialog that opens next is answered with sPath, typed as a user would, or cancelled when sPath
-// is empty.
-void AnswerFileDialog(const QString& sPath);
 QByteArray ReadFile(const QString& sName); // "<no file>" when it cannot be read
 // The absolute path of the file written, or nothing when it could not be.
 QString WriteFile(const QString& sName, const QByteArray& baData);
@@ -50,13 +46,16 @@ public:
         return pWindow->findChild<T*>(QLatin1String(pszName));
     }
     void Click(const char* pszButton) { Find<QAbstractButton>(pszButton)->click(); }
-    void Tick();
-    // Clicks Select File and answers the dialog (AnswerFileDialog).
+    void Tick(int iTimes = 1);
+    // Clicks Select File and answers the dialog with sPath, typed as a user would, or cancels it when sPath
+    // is empty.
     void ChooseFile(const QString& sPath);
 
     // Runs the event loop, ticking a window without its own timer, until bDone holds or iMs have passed.
     bool Until(const std::function<bool()>& bDone, int iMs = kWaitMs, bool bTicking = true);
-    void RunFor(int iMs, bool bTicking = true);
+    void RunFor(int iMs, bool bTicking = true) {
+        Until([] { return false; }, iMs, bTicking);
+    }
     // Every sentence the instrument has read, once it has read all that went onto the line before: a
     // marker written from the tool's side must come in behind it. The markers are left out.
     QList<QByteArray> ReadSoFar();
@@ -74,11 +73,13 @@ public:
     qint64 LoggedAtNs(const QString& sLine) const;
     qint64 NowNs() const { return clock.nsecsElapsed(); } // any thread may ask
 
-    // The first settings group and the instrument's stored settings, both in VNSET2's order with the
-    // telemetry as the combo box's index; Type fills the group from such a text.
-    QString Shown() const;
+    // A settings group's values in VNSET2's order, each number in its shortest form ("10" for 10.0) and
+    // apart by commas: the first group's six, the telemetry as the combo box's index, or a Pelko_2's pair
+    // key and protocol (bSecond). Stored gives the instrument's six so; Type fills a group's first widgets
+    // from such a text.
+    QString Shown(bool bSecond = false) const;
     QString Stored() const;
-    void Type(const QString& sValues);
+    void Type(const QString& sValues, bool bSecond = false);
 
     QTemporaryDir workDir;
     QTemporaryDir lineDir; // apart from the working directory, which a test may make read-only
