@@ -227,7 +227,6 @@ private slots:
         // AppendChecksum; C: the firmware chunks' CRC-16/XMODEM of the input.
         const DataTable<char, QByteArray, int, QByteArray> Row({"cUnit", "baInput", "iArg", "baExpected"});
 
-        Row("int: lone minus", 'i', "-", 5, "5");
         Row("int: spaces, sign and tail", 'i', "  -12x", 5, "-12");
         Row("int: all six white spaces, plus", 'i', " \t\n\v\f\r+42", 5, "42");
         Row("int: top-bit byte is no digit", 'i', "\xb5", 5, "5");
