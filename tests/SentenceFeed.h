@@ -3,8 +3,7 @@
 #include "sim/SimWire.h"
 #include "testsupport/ProtocolFacts.h"
 
-#include <QTemporaryFile>
-#include <QTest>
+#include <QtTest>
 
 #include <initializer_list>
 #include <unistd.h>

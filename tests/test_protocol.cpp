@@ -8,10 +8,6 @@
 #include "framing/AppendChecksum.h"
 #include "framing/Crc16.h"
 
-#include <QDate>
-#include <QDir>
-#include <QFile>
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <cstdlib>
