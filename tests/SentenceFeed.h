@@ -33,8 +33,7 @@ inline common::SentenceCode FeedSentence(BasicNMEA& framer, const QByteArray& ba
 // The columns of a data-driven test, each named once with its type. Called with a row's name and one
 // value per column, it adds the row; each value is taken in its column's type, so that a literal or a
 // braced list needs no spelling out.
-template <typename... Columns> class DataTable {
-public:
+template <typename... Columns> struct DataTable {
     explicit DataTable(std::initializer_list<const char*> aszNames) {
         const char* const* ppszName = aszNames.begin();
         (QTest::addColumn<Columns>(*ppszName++), ...);
