@@ -26,6 +26,12 @@ constexpr int kChunkReplySize = 512 + 2; // chunk and CRC
 constexpr int kSentenceFraming = 6;
 constexpr int kTransferLimitMs = 120000;
 
+// When the window last wrote this debug line, in nanoseconds since the rig was made; -1 if never.
+qint64 LoggedAtNs(const testsupport::WindowRig& rig, const QString& sLine) {
+    const qsizetype iIndex = rig.asDebug.lastIndexOf(sLine);
+    return iIndex < 0 ? -1 : rig.aiDebugNs[iIndex];
+}
+
 double LineSeconds(qint64 iBytes) {
     return static_cast<double>(iBytes) * 10.0 / kBaud;
 }
@@ -72,11 +78,11 @@ bool DownloadFlight(testsupport::WindowRig& rig) {
     const QString sDone = QStringLiteral("Flight download finished!");
     const qint64 iClickNs = rig.NowNs();
     rig.Click("downloadButton");
-    if (!rig.Until([&] { return rig.LoggedAtNs(sDone) >= 0; }, kTransferLimitMs)) {
+    if (!rig.Until([&] { return LoggedAtNs(rig, sDone) >= 0; }, kTransferLimitMs)) {
         fprintf(stderr, "bench_transfer: the download did not finish\n");
         return false;
     }
-    const qint64 iEndNs = rig.LoggedAtNs(sDone);
+    const qint64 iEndNs = LoggedAtNs(rig, sDone);
     QObject::disconnect(counting);
 
     const QStringList asFiles = QDir().entryList({QStringLiteral("*.igc")});
@@ -132,7 +138,7 @@ bool SendUpdate(testsupport::WindowRig& rig) {
         fprintf(stderr, "bench_transfer: the update did not arrive whole\n");
         return false;
     }
-    const qint64 iStartNs = rig.LoggedAtNs(QStringLiteral("Sending update file header."));
+    const qint64 iStartNs = LoggedAtNs(rig, QStringLiteral("Sending update file header."));
     // Every request that the window answered, repeated ones included, at its own length.
     qint64 iBytes = kHeaderSize;
     int iChunkRequests = 0;

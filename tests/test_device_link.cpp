@@ -1,10 +1,12 @@
 // The window against the simulated instrument over a real pseudo-terminal and a real QSerialPort,
-// driven through its widgets, the ticks invoked one by one. The real timer runs in test_chaos.
+// driven through its widgets, the ticks invoked one by one (or by the rig while it waits). The real timer
+// runs in test_chaos.
 #include "SentenceFeed.h"
 #include "testsupport/WindowRig.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QTextBlock>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -20,6 +22,17 @@ enum Line { Clean = 0, Split = 1, Noise = 2, Quiet = 4, Push = 8, Unplug = 16 };
 
 QString IdentityLine(const char* pszModel) {
     return QString::asprintf("Device: %s (512), Produced: A7, FW: 1.4.B7, HW: 2.0", pszModel);
+}
+
+// Lines go to the instrument's line in batches of this many, each less than a pseudo-terminal hands over
+// in one read, so that the pane is looked at after nearly every append.
+constexpr int kBatchLines = 300;
+// Enough for many cuts: on the way there the pane is looked at below the bound, past the first cut and
+// after each one.
+constexpr int kLines = 14000;
+
+QString Numbered(int iNumber) {
+    return QStringLiteral("line %1").arg(iNumber, 6, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -59,8 +72,8 @@ private slots:
     void extraPortsFollowSystemPorts() {
         const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
         const QString sMissing = pRig->lineDir.filePath(QStringLiteral("missing"));
-        const QStringList asExtra{QString(), sMissing, QString(),
-                                  pRig->sim.DevicePath()}; // empty ones skipped
+        // Empty ones are skipped.
+        const QStringList asExtra{QString(), sMissing, QString(), pRig->sim.DevicePath()};
         qputenv("VORNIK_EXTRA_PORTS", asExtra.join(QDir::listSeparator()).toLocal8Bit());
         QVERIFY(!pRig->MakeWindow());
         QComboBox* pCombo = pRig->Find<QComboBox>("portCombo");
@@ -222,6 +235,40 @@ private slots:
         Identify(line);
         pRig->Tick();
         QTRY_COMPARE(Sent(), (QList<QByteArray>{"VNREQ,0", "VNREQ,1"}));
+    }
+
+    // The received-text pane under long traffic: after every read it holds at least its last 5000 lines
+    // (the one still being written, here the empty one behind the last line end, included), whole and in
+    // order, and no more than a cut's worth beyond them; it keeps no undo history, and it still shows the
+    // newest line.
+    void receivedPaneKeepsTheLastLines() {
+        QVERIFY(pRig->Connect());
+        // The poll falls silent once the settings and the empty logbook are in.
+        QVERIFY(pRig->Until([this] { return pRig->sim.RequestCount("VNREQ,40,0") == 1; }));
+        pRig->RunFor(300);
+        pRig->Click("clearButton");
+        QTextEdit* pPane = pRig->Find<QTextEdit>("receivedText");
+        const QTextDocument* pDocument = pPane->document();
+        QVERIFY(!pPane->isUndoRedoEnabled());
+
+        for (int iSent = 0; iSent < kLines;) {
+            QByteArray baBatch;
+            for (const int iEnd = qMin(kLines, iSent + kBatchLines); iSent < iEnd;)
+                baBatch += Numbered(++iSent).toLatin1() + "\r\n";
+            pRig->sim.SendTraffic(baBatch);
+            QVERIFY(pRig->Until([&] { return pDocument->lastBlock().previous().text() == Numbered(iSent); }));
+            const int iBlocks = pDocument->blockCount();
+            QVERIFY2(iBlocks >= qMin(iSent + 1, 5000) && iBlocks < 6000,
+                     qPrintable(QString("%1 lines after %2").arg(iBlocks).arg(iSent)));
+        }
+
+        // Every line ends in CR LF, so the last block is the empty one behind the newest line; the ones
+        // before it are the newest lines back to the first kept.
+        int iNumber = kLines;
+        for (QTextBlock block = pDocument->lastBlock(); (block = block.previous()).isValid();)
+            QCOMPARE(block.text(), Numbered(iNumber--));
+        const QTextCursor newest(pDocument->lastBlock().previous());
+        QVERIFY(pPane->viewport()->rect().contains(pPane->cursorRect(newest)));
     }
 };
 

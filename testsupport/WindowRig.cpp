@@ -173,11 +173,6 @@ int WindowRig::Count(const QString& sStart) const {
                                           [&](const QString& s) { return s.startsWith(sStart); }));
 }
 
-qint64 WindowRig::LoggedAtNs(const QString& sLine) const {
-    const qsizetype iIndex = asDebug.lastIndexOf(sLine);
-    return iIndex < 0 ? -1 : aiDebugNs[iIndex];
-}
-
 QString WindowRig::Shown(bool bSecond) const {
     QStringList asValues;
     for (const QWidget* pWidget : SettingsWidgets(pWindow.get(), bSecond))

@@ -68,9 +68,7 @@ public:
     }
 
     bool Logged(const char* pszLine) const { return asDebug.contains(QLatin1String(pszLine)); }
-    int Count(const QString& sStart) const; // the debug lines that start so
-    // When the window last wrote this debug line, in nanoseconds since the rig was made; -1 if never.
-    qint64 LoggedAtNs(const QString& sLine) const;
+    int Count(const QString& sStart) const;               // the debug lines that start so
     qint64 NowNs() const { return clock.nsecsElapsed(); } // any thread may ask
 
     // A settings group's values in VNSET2's order, each number in its shortest form ("10" for 10.0) and
