@@ -1,11 +1,11 @@
 // The logbook listing and the flight download, clicked through a real window against the simulated
 // instrument. Flight i starts on 17 May 2024 at 13:45:10 plus i minutes; the serial is 12345.
+#include "SentenceFeed.h"
 #include "testsupport/WindowRig.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QProgressBar>
-#include <QtTest>
+#include <QtTest> // and with it all of Qt Core
 
 using testsupport::ReadFile;
 using testsupport::WindowRig;
@@ -24,25 +24,20 @@ using LineFaults = std::function<void(SimInstrument&)>;
 const LineFaults kClean = [](SimInstrument&) {};
 
 // A download's line and what comes of it.
-struct DownloadRow {
+struct Row {
     uint32_t uiSize;
-    LineFaults faults;
-    QList<int> aTries;    // by part, how often it was asked for again, more than 3: given up; empty: not
-                          // compared, nor the requests of every part
-    QList<int> aProgress; // every value the bar took; empty: not compared
-    int iBreakAt;         // the part whose first request the download is broken off at...
-    QByteArray baBreakBy; // ...by this button; after any but Download, the link is gone
+    LineFaults faults = kClean;
+    QList<int> aTries = {0};   // by part, how often it was asked for again, more than 3: given up; empty: not
+                               // compared, nor the requests of every part
+    QList<int> aProgress = {}; // every value the bar took; empty: not compared
+    int iBreakAt = -1;         // the part whose first request the download is broken off at...
+    QByteArray baBreakBy = "downloadButton"; // ...by this button; after any but Download, the link is gone
 };
-DownloadRow Row(uint32_t uiSize, const LineFaults& faults = kClean, const QList<int>& aTries = {0},
-                const QList<int>& aProgress = {}, int iBreakAt = -1,
-                const QByteArray& baBreakBy = "downloadButton") {
-    return {uiSize, faults, aTries, aProgress, iBreakAt, baBreakBy};
-}
 
 } // namespace
 
 Q_DECLARE_METATYPE(LineFaults)
-Q_DECLARE_METATYPE(DownloadRow)
+Q_DECLARE_METATYPE(Row)
 
 class TestLogbookDownload : public QObject {
     Q_OBJECT
@@ -53,8 +48,7 @@ class TestLogbookDownload : public QObject {
     // Fills the logbook, connects, and waits until the first row was asked for and iRows rows are listed.
     bool Listed(int iFlights, uint32_t uiSize, int iRows = 1, int iMs = WindowRig::kWaitMs) {
         for (int i = 0; i < iFlights; i++)
-            Sim().AddFlight(uiSize, sim::PackLogbookTime(2024, 5, 17, 49510 + 60 * i),
-                            static_cast<uint16_t>(i + 1));
+            Sim().AddFlight(uiSize, sim::PackLogbookTime(2024, 5, 17, 49510 + 60 * i), i + 1);
         const auto Done = [this, iRows] {
             return Sim().RequestCount("VNREQ,40,0") > 0 && Flights()->count() == iRows;
         };
@@ -86,17 +80,81 @@ class TestLogbookDownload : public QObject {
         for (int i = 0; i < iRows; i++)
             QCOMPARE(Flights()->itemText(i),
                      QString::asprintf("17.05.24-%02d:%02d", 13 + (45 + i) / 60, (45 + i) % 60));
-        const int iAsked = qMax(iRows, 1); // an empty logbook's first row is asked for, too
-        for (int i = 0; i <= iAsked; i++)  // asked for at all, or with bOnce, how often
+        // Asked for at all, or with bOnce, how often; an empty logbook's first row is asked for, too.
+        for (int i = 0; i <= qMax(iRows, 1); i++)
             QCOMPARE(qMin(Sim().RequestCount("VNREQ,40," + QByteArray::number(i)), bOnce ? INT_MAX : 1),
-                     i < iAsked ? 1 : 0);
+                     i < qMax(iRows, 1) ? 1 : 0);
+    }
+
+private slots:
+    void init() {
+        pRig = std::make_unique<WindowRig>();
+        Sim().SetIdentity({"Tovak_2", "A7", 12345});
+    }
+    void cleanup() { pRig.reset(); }
+
+    // Rows each asked for once, and nothing beyond the last listed row.
+    void listing_data() {
+        const DataTable<int, LineFaults> row{"flights", "faults"};
+        row("empty logbook", 0, kClean);
+        row("70 flights, 50 listed", 70, kClean);
+        row("every row answered twice", 3, [](SimInstrument& sim) { sim.SetDoubleAnswers("VNREQ,40,"); });
+    }
+    void listing() { Listing(true); }
+
+    // Rows lost or late, asked for again; in a function of its own, as these rows take long.
+    void slowListing_data() {
+        const DataTable<int, LineFaults> row{"flights", "faults"};
+        row("row 1 lost", 3, [](SimInstrument& sim) { sim.LoseRequest("VNREQ,40,1"); });
+        for (const int iMs : {4500, 8000})
+            row("every row " + QByteArray::number(iMs) + " ms late", 3,
+                [iMs](SimInstrument& sim) { sim.SetLateAnswers("VNREQ,40,", iMs, -1); });
+        row("row 1 late, after its second answer", 10, [](SimInstrument& sim) {
+            sim.SetReplyDelayMs(500);
+            sim.SetLateAnswers("VNREQ,40,1", 4500);
+        });
+    }
+    void slowListing() { Listing(false); }
+
+    // A flight of a multiple of 128 bytes is followed by one more part. A part is asked for again after a
+    // stall, a lost request or a stray byte, three times in a row at most: tries on one part do not count
+    // for the next. Bytes on their way when the download starts, the rest of a reply or a part of a
+    // download started over, are never counted into a part. The link going while part 2 is awaited ends
+    // the download.
+    void download_data() {
+        const DataTable<Row> row{"row"};
+        using Fault = SimInstrument::PartFault;
+        const LineFaults stall = [](SimInstrument& sim) { sim.SetPartFault(Fault::Stall, 2); };
+        const LineFaults stale = [](SimInstrument& sim) {
+            sim.SetBadChecksums(true);
+            sim.SetSplitWrites(8, 30);
+        };
+        row("300 bytes", {300, kClean, {0}, {0, 42, 85, 0}});
+        row("256 bytes", {256, kClean, {0}, {0, 50, 100, 0}});
+        row("128 bytes", {128, kClean, {0}, {0, 100, 0}});
+        row("empty flight", {0, kClean, {0}, {0}});
+        row("40 KB, multiple of 128", {40960});
+        row("stall", {1000, stall, {0, 0, 1}, {0, 12, 25, 38, 51, 64, 76, 89, 0}});
+        const LineFaults strays = [](SimInstrument& sim) {
+            sim.SetPartFault(Fault::StrayByte, 1, 3);
+            sim.LoseRequest(PartRequest(2));
+        };
+        row("three strays, then a lost request", {1000, strays, {0, 3, 1}});
+        row("four strays: given up",
+            {1000, [](SimInstrument& sim) { sim.SetPartFault(Fault::StrayByte, 2, 4); }, {0, 0, 4}});
+        row("stale bytes, rest of the last row", {1000, stale});
+        row("stale bytes, download started over", {1000, stale, {0}, {}, 1});
+        const QList<int> aTwice = {0, 12, 0, 12, 25, 38, 51, 64, 76, 89, 0};
+        row("Disconnect pressed", {1000, stall, {0}, aTwice, 2, "connectButton"});
+        row("cable pulled",
+            {1000, [](SimInstrument& sim) { sim.SetPartFault(Fault::Unplug, 2); }, {0}, aTwice, 2, ""});
     }
 
     // A flight comes down into a file of its own name, replacing an older one, or, given up or broken
     // off, leaves that file as it was. Settings are not saved meanwhile: the instrument's answer would
     // land among the flight's bytes.
-    void Download() {
-        QFETCH(DownloadRow, row);
+    void download() {
+        QFETCH(Row, row);
         const bool bGivenUp = row.aTries.value(2) > 3;
         const int iWaitMs = qMax(WindowRig::kWaitMs, static_cast<int>(row.uiSize)); // a millisecond a byte
         QVERIFY(!testsupport::WriteFile(kFileName, kOldFile).isEmpty());
@@ -144,96 +202,25 @@ class TestLogbookDownload : public QObject {
         }
     }
 
-private slots:
-    void init() {
-        pRig = std::make_unique<WindowRig>();
-        Sim().SetIdentity({"Tovak_2", "A7", 12345});
-    }
-    void cleanup() { pRig.reset(); }
-
-    // Rows each asked for once, and nothing beyond the last listed row.
-    void listing_data() {
-        QTest::addColumn<int>("flights");
-        QTest::addColumn<LineFaults>("faults");
-        QTest::newRow("empty logbook") << 0 << kClean;
-        QTest::newRow("70 flights, 50 listed") << 70 << kClean;
-        QTest::newRow("every row answered twice")
-            << 3 << LineFaults([](SimInstrument& sim) { sim.SetDoubleAnswers("VNREQ,40,"); });
-    }
-    void listing() { Listing(true); }
-
-    // Rows lost or late, asked for again; in a function of its own, as these rows take long.
-    void slowListing_data() {
-        QTest::addColumn<int>("flights");
-        QTest::addColumn<LineFaults>("faults");
-        QTest::newRow("row 1 lost") << 3
-                                    << LineFaults([](SimInstrument& sim) { sim.LoseRequest("VNREQ,40,1"); });
-        for (const int iMs : {4500, 8000})
-            QTest::addRow("every row %d ms late", iMs)
-                << 3 << LineFaults([iMs](SimInstrument& sim) { sim.SetLateAnswers("VNREQ,40,", iMs, -1); });
-        QTest::newRow("row 1 late, after its second answer") << 10 << LineFaults([](SimInstrument& sim) {
-            sim.SetReplyDelayMs(500);
-            sim.SetLateAnswers("VNREQ,40,1", 4500);
-        });
-    }
-    void slowListing() { Listing(false); }
-
-    // A flight of a multiple of 128 bytes is followed by one more part. A part is asked for again after a
-    // stall, a lost request or a stray byte, three times in a row at most: tries on one part do not count
-    // for the next. Bytes on their way when the download starts, the rest of a reply or a part of a
-    // download started over, are never counted into a part. The link going while part 2 is awaited ends
-    // the download.
-    void download_data() {
-        QTest::addColumn<DownloadRow>("row");
-        using Fault = SimInstrument::PartFault;
-        const LineFaults stall = [](SimInstrument& sim) { sim.SetPartFault(Fault::Stall, 2); };
-        const LineFaults stale = [](SimInstrument& sim) {
-            sim.SetBadChecksums(true);
-            sim.SetSplitWrites(8, 30);
-        };
-        QTest::newRow("300 bytes") << Row(300, kClean, {0}, {0, 42, 85, 0});
-        QTest::newRow("256 bytes") << Row(256, kClean, {0}, {0, 50, 100, 0});
-        QTest::newRow("128 bytes") << Row(128, kClean, {0}, {0, 100, 0});
-        QTest::newRow("empty flight") << Row(0, kClean, {0}, {0});
-        QTest::newRow("40 KB, multiple of 128") << Row(40960);
-        QTest::newRow("stall") << Row(1000, stall, {0, 0, 1}, {0, 12, 25, 38, 51, 64, 76, 89, 0});
-        QTest::newRow("three strays, then a lost request")
-            << Row(1000,
-                   [](SimInstrument& sim) {
-                       sim.SetPartFault(Fault::StrayByte, 1, 3);
-                       sim.LoseRequest(PartRequest(2));
-                   },
-                   {0, 3, 1});
-        QTest::newRow("four strays: given up")
-            << Row(1000, [](SimInstrument& sim) { sim.SetPartFault(Fault::StrayByte, 2, 4); }, {0, 0, 4});
-        QTest::newRow("stale bytes, rest of the last row") << Row(1000, stale);
-        QTest::newRow("stale bytes, download started over") << Row(1000, stale, {0}, {}, 1);
-        const QList<int> aTwice = {0, 12, 0, 12, 25, 38, 51, 64, 76, 89, 0};
-        QTest::newRow("Disconnect pressed") << Row(1000, stall, {0}, aTwice, 2, "connectButton");
-        QTest::newRow("cable pulled") << Row(
-            1000, [](SimInstrument& sim) { sim.SetPartFault(Fault::Unplug, 2); }, {0}, aTwice, 2, "");
-    }
-    void download() { Download(); }
-
     // A part answered late, after it was asked for again, or answered twice, on a line at 115200 baud handed
     // over in USB packets: the copy is never taken for a later part, and the file is the flight's exact
     // bytes. Download pressed again while the part is awaited: its late copy lands in the new download,
     // where only the check of the last part, which fetches the parts again, keeps it out of the file. In a
     // function of its own, as these rows take long.
     void lateOrRepeatedPart_data() {
-        QTest::addColumn<DownloadRow>("row");
+        const DataTable<Row> row{"row"};
         for (const int iMs : {4500, 6000, 9000})
-            QTest::addRow("part 300 answered %d ms late", iMs)
-                << Row(120000, [iMs](SimInstrument& sim) { sim.SetLateAnswers(PartRequest(300), iMs); }, {});
-        QTest::newRow("part 300 answered twice")
-            << Row(120000, [](SimInstrument& sim) { sim.SetDoubleAnswers(PartRequest(300)); }, {});
-        QTest::newRow("part 300 answered 2000 ms late, Download pressed again") << Row(
-            120000, [](SimInstrument& sim) { sim.SetLateAnswers(PartRequest(300), 2000); }, {}, {}, 300);
+            row("part 300 answered " + QByteArray::number(iMs) + " ms late",
+                {120000, [iMs](SimInstrument& sim) { sim.SetLateAnswers(PartRequest(300), iMs); }, {}});
+        row("part 300 answered twice",
+            {120000, [](SimInstrument& sim) { sim.SetDoubleAnswers(PartRequest(300)); }, {}});
+        row("part 300 answered 2000 ms late, Download pressed again",
+            {120000, [](SimInstrument& sim) { sim.SetLateAnswers(PartRequest(300), 2000); }, {}, {}, 300});
     }
     void lateOrRepeatedPart() {
         QVERIFY(Sim().SetLineBaud(115200));
         Sim().SetLinePacket(64);
-        Download();
+        download();
     }
 
     // A directory stands where the file should go: nothing is written beside it, and a second try, once it
@@ -259,15 +246,12 @@ private slots:
         Sim().SetReplyDelayMs(400);
         QVERIFY(Listed(3, 300, 0));
         pRig->Click("emptyButton");
-        const QWidget* pReceived = pRig->Find("receivedText");
-        QVERIFY(pRig->Until(
-            [pReceived] { return pReceived->property("plainText").toString().contains("$VNLOGBOOK,3,"); },
-            WindowRig::kWaitMs, false));
+        const auto Received = [this] { return pRig->Find("receivedText")->property("plainText").toString(); };
+        QVERIFY(pRig->Until([&] { return Received().contains("$VNLOGBOOK,3,"); }, WindowRig::kWaitMs, false));
         QVERIFY(Flights()->count() == 0 && Sim().RequestCount("VNREQ,40,1") == 0);
         QVERIFY(Sim().RequestCount("VNREQ,39") == 1 && Sim().FlightCount() == 0);
         for (const uint32_t uiSize : {65535u * 128, 65534u * 128 + 127})
-            Sim().AddFlight(
-                {QByteArray(static_cast<qsizetype>(uiSize), 'B'), sim::PackLogbookTime(2024, 5, 17, 49510)});
+            Sim().AddFlight(uiSize);
         // Unticked, the poll does not list the flights yet.
         const auto Refused = [this](const char* pszWhy) {
             const QList<QByteArray> aRead = pRig->ReadSoFar();

@@ -34,10 +34,6 @@ class TestSim : public QObject {
         }
         return baAll;
     }
-    QByteArray Ask(const QByteArray& baBody) {
-        Write(Framed(baBody));
-        return Collect("\r\n");
-    }
 
 private slots:
     void init() {
@@ -69,8 +65,8 @@ private slots:
         QFETCH(QByteArray, baReported);
         pSim->SetIdentity({baModel});
         pSim->SetSettings({0, 30, 10, 5, 42, 2});
-        QVERIFY(Write(Framed(baCommand)));
-        QCOMPARE(Ask("VNREQ,1"), Framed(baReported));
+        QVERIFY(Write(Framed(baCommand) + Framed("VNREQ,1")));
+        QCOMPARE(Collect("\r\n"), Framed(baReported));
     }
 
     // Other equipment talks between replies and around them.
@@ -98,7 +94,8 @@ private slots:
         double fReadMs = -1.0;
         connect(pSim, &SimInstrument::RequestReceived, this, [&] { fReadMs = Now(); });
         const double fSentMs = Now();
-        const QByteArray baReply = Ask("VNREQ,0");
+        QVERIFY(Write(Framed("VNREQ,0")));
+        const QByteArray baReply = Collect("\r\n");
         QVERIFY(baReply.startsWith("$VNINFO2,"));
         QCOMPARE_GE(fReadMs, fSentMs + Framed("VNREQ,0").size() * fByteMs);
         QCOMPARE_GE(aArrivals.last().second, fReadMs + baReply.size() * fByteMs);
@@ -125,7 +122,8 @@ private slots:
         Write(Framed("VNREQ,199"));
         QTRY_COMPARE_WITH_TIMEOUT(spy.value(0).value(0), QVariant(false), 20000);
         QCOMPARE(Collect("\r\n"), Framed("VNREQ,200"));
-        QCOMPARE(Ask("VNREQ,199"), Framed("VNREQ,200"));
+        QVERIFY(Write(Framed("VNREQ,199")));
+        QCOMPARE(Collect("\r\n"), Framed("VNREQ,200"));
         Write(baFile.left(128));
         const uint16_t uiCrc =
             sim::Crc16Xmodem(reinterpret_cast<const uint8_t*>(baFile.constData()) + 128, 512);
