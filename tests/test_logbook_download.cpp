@@ -61,12 +61,35 @@ class TestLogbookDownload : public QObject {
         return pRig->Find("saveButton")->isEnabled() && pRig->Find("save2Button")->isEnabled();
     }
 
+private slots:
+    void init() {
+        pRig = std::make_unique<WindowRig>();
+        Sim().SetIdentity({"Tovak_2", "A7", 12345});
+    }
+    void cleanup() { pRig.reset(); }
+
     // However late or often the instrument answers on a line at 115200 baud, every flight is listed once, in
     // the logbook's order, 50 at most: a row not come in three seconds is asked for again, and an answer
-    // repeating a listed row is dropped. A listing that is complete is not asked for again. bOnce: every
-    // row was asked for once.
-    void Listing(bool bOnce) {
+    // repeating a listed row is dropped. A listing that is complete is not asked for again, and nothing
+    // beyond the last listed row is. once: every row was asked for once.
+    void listing_data() {
+        const DataTable<int, bool, LineFaults> row{"flights", "once", "faults"};
+        row("empty logbook", 0, true, kClean);
+        row("70 flights, 50 listed", 70, true, kClean);
+        row("every row answered twice", 3, true,
+            [](SimInstrument& sim) { sim.SetDoubleAnswers("VNREQ,40,"); });
+        row("row 1 lost", 3, false, [](SimInstrument& sim) { sim.LoseRequest("VNREQ,40,1"); });
+        for (const int iMs : {4500, 8000})
+            row("every row " + QByteArray::number(iMs) + " ms late", 3, false,
+                [iMs](SimInstrument& sim) { sim.SetLateAnswers("VNREQ,40,", iMs, -1); });
+        row("row 1 late, after its second answer", 10, false, [](SimInstrument& sim) {
+            sim.SetReplyDelayMs(500);
+            sim.SetLateAnswers("VNREQ,40,1", 4500);
+        });
+    }
+    void listing() {
         QFETCH(int, flights);
+        QFETCH(bool, once);
         QFETCH(LineFaults, faults);
         const int iRows = qMin(flights, 50);
         QVERIFY(Sim().SetLineBaud(115200));
@@ -80,41 +103,11 @@ class TestLogbookDownload : public QObject {
         for (int i = 0; i < iRows; i++)
             QCOMPARE(Flights()->itemText(i),
                      QString::asprintf("17.05.24-%02d:%02d", 13 + (45 + i) / 60, (45 + i) % 60));
-        // Asked for at all, or with bOnce, how often; an empty logbook's first row is asked for, too.
+        // Asked for at all, or with once, how often; an empty logbook's first row is asked for, too.
         for (int i = 0; i <= qMax(iRows, 1); i++)
-            QCOMPARE(qMin(Sim().RequestCount("VNREQ,40," + QByteArray::number(i)), bOnce ? INT_MAX : 1),
+            QCOMPARE(qMin(Sim().RequestCount("VNREQ,40," + QByteArray::number(i)), once ? INT_MAX : 1),
                      i < qMax(iRows, 1) ? 1 : 0);
     }
-
-private slots:
-    void init() {
-        pRig = std::make_unique<WindowRig>();
-        Sim().SetIdentity({"Tovak_2", "A7", 12345});
-    }
-    void cleanup() { pRig.reset(); }
-
-    // Rows each asked for once, and nothing beyond the last listed row.
-    void listing_data() {
-        const DataTable<int, LineFaults> row{"flights", "faults"};
-        row("empty logbook", 0, kClean);
-        row("70 flights, 50 listed", 70, kClean);
-        row("every row answered twice", 3, [](SimInstrument& sim) { sim.SetDoubleAnswers("VNREQ,40,"); });
-    }
-    void listing() { Listing(true); }
-
-    // Rows lost or late, asked for again; in a function of its own, as these rows take long.
-    void slowListing_data() {
-        const DataTable<int, LineFaults> row{"flights", "faults"};
-        row("row 1 lost", 3, [](SimInstrument& sim) { sim.LoseRequest("VNREQ,40,1"); });
-        for (const int iMs : {4500, 8000})
-            row("every row " + QByteArray::number(iMs) + " ms late", 3,
-                [iMs](SimInstrument& sim) { sim.SetLateAnswers("VNREQ,40,", iMs, -1); });
-        row("row 1 late, after its second answer", 10, [](SimInstrument& sim) {
-            sim.SetReplyDelayMs(500);
-            sim.SetLateAnswers("VNREQ,40,1", 4500);
-        });
-    }
-    void slowListing() { Listing(false); }
 
     // A flight of a multiple of 128 bytes is followed by one more part. A part is asked for again after a
     // stall, a lost request or a stray byte, three times in a row at most: tries on one part do not count
