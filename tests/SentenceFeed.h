@@ -3,20 +3,19 @@
 #include "sim/SimWire.h"
 #include "testsupport/ProtocolFacts.h"
 
-#include <QtTest>
+#include <QtTest> // and with it Qt Core and std::initializer_list
 
-#include <initializer_list>
 #include <unistd.h>
 
 // Sentence text as the instrument frames it: "$" in front unless the text starts with "$" or "!", then
 // the checksum and CR LF.
 inline QByteArray Framed(const QByteArray& baText) {
     const bool bBang = baText.startsWith('!');
-    char acLine[256];
-    sim::FrameSentence(baText.mid(bBang || baText.startsWith('$') ? 1 : 0).constData(), acLine,
-                       sizeof acLine);
-    acLine[0] = bBang ? '!' : '$';
-    return acLine;
+    const QByteArray baBody = baText.mid(bBang || baText.startsWith('$') ? 1 : 0);
+    QByteArray baLine(baBody.size() + 7, '\0'); // "$", "*", two digits, CR LF and the terminator
+    baLine.resize(qsizetype(sim::FrameSentence(baBody.constData(), baLine.data(), size_t(baLine.size()))));
+    baLine[0] = bBang ? '!' : '$';
+    return baLine;
 }
 
 // Feeds the framed text byte by byte, as the port reader does; the code left by the completing byte.
