@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     testsupport::UseOffscreen();
     QApplication app(argc, argv);
     testsupport::WindowRig rig(true); // the instrument on a thread of its own
-    // Identified, and the empty logbook listed: from then on the poll is silent.
+    // Connected, and the empty logbook listed: from then on the poll is silent.
     const auto bListed = [&rig] {
         bool bAsked = false;
         rig.InSim([&] { bAsked = rig.sim.RequestCount("VNREQ,40,0") > 0; });

@@ -12,12 +12,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-using testsupport::WindowRig;
-
 class TestFirmwareUpdate : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowRig> pRig;
+    std::unique_ptr<testsupport::WindowRig> pRig;
 
     bool ReadChunk(uint32_t uiOffset, uint16_t uiLength) {
         bool bReady = false;
@@ -37,13 +35,14 @@ class TestFirmwareUpdate : public QObject {
         return baImage;
     }
     QString FileName() const { return pRig->Find("updateFileEdit")->property("text").toString(); }
+    QString Identity() const { return pRig->Find("deviceInfoLabel")->property("text").toString(); }
     // Update mode is over when the watchdog has cleared the file name and the bar.
     bool UpdateEnded() const {
         return FileName().isEmpty() && pRig->Find<QProgressBar>("updateProgress")->value() == 0;
     }
 
 private slots:
-    void init() { pRig = std::make_unique<WindowRig>(); }
+    void init() { pRig = std::make_unique<testsupport::WindowRig>(); }
     void cleanup() { pRig.reset(); }
 
     // A socket cannot be opened as a file: the message, and Update then asks nothing of the instrument. A
@@ -101,12 +100,12 @@ private slots:
         QSignalSpy finished(&pRig->sim, &SimInstrument::UpdateFinished);
         QSignalSpy spy(pRig->Find<QProgressBar>("updateProgress"), &QProgressBar::valueChanged);
         pRig->Click("updateButton");
-        QVERIFY(pRig->Find("deviceInfoLabel")->property("text").toString().isEmpty());
+        QVERIFY(Identity().isEmpty());
         QVERIFY(pRig->Until([&finished] { return !finished.isEmpty(); }, 120000) && finished[0][0].toBool());
         const int iChunks = chunks >= 0 ? chunks : (size - 128 + 511) / 512;
         QCOMPARE(pRig->sim.UpdateCrcErrors(), 0);
         QCOMPARE(pRig->sim.UpdateImage(), baImage.leftJustified(128 + 512 * iChunks, '\xFF'));
-        QVERIFY(pRig->Until([this] { return UpdateEnded(); }) && pRig->Identified());
+        QVERIFY(pRig->Until([this] { return UpdateEnded() && !Identity().isEmpty(); }));
         QCOMPARE(pRig->sim.RequestCount("VNREQ,199"), 1);
         if (!progress.isEmpty())
             QCOMPARE(testsupport::FirstInts(spy), progress);

@@ -121,10 +121,6 @@ bool WindowRig::MakeWindow(bool bOwnTimerNew) {
 
 bool WindowRig::Connect() {
     Click("connectButton");
-    return Identified();
-}
-
-bool WindowRig::Identified() {
     return Until([this] { return !Find<QLabel>("deviceInfoLabel")->text().isEmpty(); });
 }
 

@@ -40,7 +40,6 @@ public:
     bool MakeWindow(bool bOwnTimer = false);
     // Clicks Connect and waits for the identity line.
     bool Connect();
-    bool Identified();
 
     template <class T = QWidget> T* Find(const char* pszName) const {
         return pWindow->findChild<T*>(QLatin1String(pszName));
