@@ -14,10 +14,6 @@
 
 const quint32 kSeed = qEnvironmentVariable("VORNIK_CHAOS_SEED", QStringLiteral("20240517")).toUInt();
 const qint64 kRunMs = qEnvironmentVariable("VORNIK_CHAOS_SECONDS", QStringLiteral("60")).toLongLong() * 1000;
-// Qt Test's own limit of five minutes per test function would cut a long run by hand short.
-[[maybe_unused]] const bool kbLimitSet =
-    qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT") ||
-    qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(kRunMs + 300000));
 constexpr qint64 kMaxTickGapMs = 1500; // a tick this late means that something held up the event loop
 // From a clean line to identity and settings: an update's watchdog and reopening fit well inside.
 constexpr int kRecoverMs = 30000;
