@@ -287,7 +287,6 @@ private slots:
         Row("h:mm:ss", 'T', "3723", 2, "1:02:03");
         Row("hh:mm:ss", 'T', "3723", 3, "01:02:03");
         Row("largest duration", 'T', "4294967295", 2, "1193046:28:15");
-        Row("IGC name", 'n', "12345", 1, "2024-05-17-VNK-9IX-01.igc");
         Row("IGC three-digit flight number", 'n', "35", 255, "2024-05-17-VNK-00Z-255.igc");
         Row("IGC five-digit year", 'N', QByteArray::number(QDate(10000, 1, 1).toJulianDay()), 7,
             "10000-01-01-VNK-0RS-07.igc");
